@@ -1,0 +1,70 @@
+# The host build makes the payloads and the pictures, then builds the 64-bit twin and the
+# 32-bit product as sub-builds with the mingw-w64 toolchains.
+include(ExternalProject)
+
+option(BIOSUPDATE_WINDOWS_BUILDS "Build the Windows executables too (needs mingw-w64)" ON)
+set(BIOSUPDATE_SUPPLIED_FLASH_TOOL "" CACHE FILEPATH
+    "For a release: the vendor's WinFlash64.exe to embed instead of the stand-in")
+set(BIOSUPDATE_SUPPLIED_CAPSULE "" CACHE FILEPATH
+    "For a release: the 47K31RB4.cap capsule to embed instead of the stand-in; its header is checked")
+
+set(PAYLOAD_DIR ${CMAKE_BINARY_DIR}/payload)
+set(ART_OUT_DIR ${CMAKE_BINARY_DIR}/art)
+set(CAPSULE_OUT ${PAYLOAD_DIR}/47K31RB4.cap)
+set(ART_FILES ${ART_OUT_DIR}/icon128.ico ${ART_OUT_DIR}/mark132.bmp
+              ${ART_OUT_DIR}/background134.bmp ${ART_OUT_DIR}/background135.bmp)
+
+if(BIOSUPDATE_SUPPLIED_CAPSULE)
+  # A capsule whose header is not the carried image's stops the build here, with the reason.
+  add_custom_command(OUTPUT ${CAPSULE_OUT}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PAYLOAD_DIR}
+    COMMAND capsule-tool check ${BIOSUPDATE_SUPPLIED_CAPSULE}
+    COMMAND ${CMAKE_COMMAND} -E copy ${BIOSUPDATE_SUPPLIED_CAPSULE} ${CAPSULE_OUT}
+    DEPENDS capsule-tool ${BIOSUPDATE_SUPPLIED_CAPSULE}
+    COMMENT "Checking the supplied capsule ${BIOSUPDATE_SUPPLIED_CAPSULE}")
+else()
+  add_custom_command(OUTPUT ${CAPSULE_OUT}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PAYLOAD_DIR}
+    COMMAND capsule-tool make ${CAPSULE_OUT}
+    DEPENDS capsule-tool
+    COMMENT "Making the stand-in capsule")
+endif()
+add_custom_command(OUTPUT ${ART_FILES}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${ART_OUT_DIR}
+  COMMAND artmaker ${ART_OUT_DIR}
+  DEPENDS artmaker
+  COMMENT "Drawing the pictures")
+add_custom_target(payloads ALL DEPENDS ${CAPSULE_OUT} ${ART_FILES})
+
+set(WIN64_DIR ${CMAKE_BINARY_DIR}/win64)
+set(WIN32_DIR ${CMAKE_BINARY_DIR}/win32)
+
+if(BIOSUPDATE_WINDOWS_BUILDS)
+  set(COMMON_ARGS
+    -DCMAKE_BUILD_TYPE=Release
+    -DBIOSUPDATE_CAPSULE=${CAPSULE_OUT}
+    -DBIOSUPDATE_ART_DIR=${ART_OUT_DIR})
+  ExternalProject_Add(win64
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${WIN64_DIR}
+    CMAKE_ARGS ${COMMON_ARGS}
+      -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-x86_64.cmake
+      -DBIOSUPDATE_FLASH_TOOL=${BIOSUPDATE_SUPPLIED_FLASH_TOOL}
+    BUILD_ALWAYS TRUE
+    INSTALL_COMMAND ""
+    DEPENDS payloads)
+  if(BIOSUPDATE_SUPPLIED_FLASH_TOOL)
+    set(PRODUCT_FLASH_TOOL ${BIOSUPDATE_SUPPLIED_FLASH_TOOL})
+  else()
+    set(PRODUCT_FLASH_TOOL ${WIN64_DIR}/tools/capsule/WinFlash64.exe)
+  endif()
+  ExternalProject_Add(win32
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${WIN32_DIR}
+    CMAKE_ARGS ${COMMON_ARGS}
+      -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-i686.cmake
+      -DBIOSUPDATE_FLASH_TOOL=${PRODUCT_FLASH_TOOL}
+    BUILD_ALWAYS TRUE
+    INSTALL_COMMAND ""
+    DEPENDS payloads win64)
+endif()

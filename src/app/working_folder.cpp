@@ -1,0 +1,110 @@
+#include "app/working_folder.h"
+
+#include <array>
+#include <cstddef>
+
+#include "platform/handle.h"
+#include "platform/services.h"
+
+namespace app {
+namespace {
+
+std::optional<std::string> InWorkingFolder(const char* fileName) {
+  std::optional<std::string> path = WorkingFolderPath();
+  if (!path) return std::nullopt;
+  *path += '\\';
+  *path += fileName;
+  if (path->size() > kMaxPathLength) return std::nullopt;
+  return path;
+}
+
+// Creates the folder; one that exists already, or a failure, is left for the writer to meet.
+void CreateWorkingFolder(const std::string& folder) { win::CreateDirectoryA(folder.c_str(), nullptr); }
+
+// Creates the file and writes all bytes in one write. On any failure the file is removed, so
+// that a later step can never find (and flash) a partial payload.
+PayloadResult WriteWholeFile(const std::string& path, const void* bytes, win::DWORD size) {
+  win::UniqueFile file(win::CreateFileA(path.c_str(), win::GENERIC_WRITE, 0, nullptr,
+                                        win::CREATE_ALWAYS, win::FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) return PayloadResult::WriteFailed;
+
+  win::DWORD written = 0;
+  const bool wroteAll =
+      win::WriteFile(file.Get(), bytes, size, &written, nullptr) != win::FALSE && written == size;
+  const bool closed = file.Close();
+  if (wroteAll && closed) return PayloadResult::Written;
+
+  win::DeleteFileA(path.c_str());
+  return PayloadResult::WriteFailed;
+}
+
+}  // namespace
+
+std::optional<std::string> WorkingFolderPath() {
+  std::array<char, win::MAX_PATH> programFiles{};
+  if (win::FAILED(win::SHGetFolderPathA(nullptr, win::CSIDL_PROGRAM_FILES, nullptr,
+                                        win::SHGFP_TYPE_CURRENT, programFiles.data()))) {
+    return std::nullopt;
+  }
+  programFiles.back() = '\0';
+  std::string folder(programFiles.data());
+  if (folder.empty()) return std::nullopt;
+  folder += '\\';
+  folder += kWorkingFolderName;
+  if (folder.size() > kMaxPathLength) return std::nullopt;
+  return folder;
+}
+
+std::optional<std::string> FlashToolPath() { return InWorkingFolder(kFlashToolFileName); }
+
+std::optional<std::string> CapsulePath() { return InWorkingFolder(kCapsuleFileName); }
+
+PayloadResult WritePayload(int resourceId, const std::string& path) {
+  const win::HMODULE self = nullptr;  // the program's own resources
+  const win::HRSRC found = win::FindResourceA(self, resourceId, kPayloadResourceType);
+  if (found == nullptr) return PayloadResult::NotWritten;
+  win::UniqueResource loaded(win::LoadResource(self, found));
+  if (!loaded.Valid()) return PayloadResult::NotWritten;
+  const void* bytes = win::LockResource(loaded.Get());
+  const win::DWORD size = win::SizeofResource(self, found);
+  if (bytes == nullptr || size == 0) return PayloadResult::NotWritten;
+
+  // An older file that cannot be deleted (held open by another process) stays as it is, and
+  // no new copy is written over it.
+  if (win::PathExists(path.c_str()) && win::DeleteFileA(path.c_str()) == win::FALSE) {
+    return PayloadResult::NotWritten;
+  }
+  return WriteWholeFile(path, bytes, size);
+}
+
+PayloadResult ExtractFlashTool() {
+  const std::optional<std::string> folder = WorkingFolderPath();
+  const std::optional<std::string> path = FlashToolPath();
+  if (!folder || !path) return PayloadResult::NotWritten;
+  CreateWorkingFolder(*folder);
+  win::DeleteFileA(path->c_str());
+  return WritePayload(kFlashToolResourceId, *path);
+}
+
+PayloadResult ExtractCapsule(std::string& capsuleName) {
+  capsuleName = kCapsuleFileName;
+  const std::optional<std::string> folder = WorkingFolderPath();
+  const std::optional<std::string> path = CapsulePath();
+  if (!folder || !path) return PayloadResult::NotWritten;
+  CreateWorkingFolder(*folder);
+  win::DeleteFileA(path->c_str());
+  return WritePayload(kCapsuleResourceId, *path);
+}
+
+void CleanUpWorkingFolder() {
+  const std::optional<std::string> folder = WorkingFolderPath();
+  if (!folder) return;
+  for (const char* fileName : {kFlashToolFileName, kCapsuleFileName}) {
+    if (const std::optional<std::string> path = InWorkingFolder(fileName)) {
+      win::DeleteFileA(path->c_str());
+    }
+  }
+  win::RemoveDirectoryA(folder->c_str());
+}
+
+}  // namespace app

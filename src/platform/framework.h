@@ -1,0 +1,104 @@
+// The program's small application framework: an application object, windows, modal dialogs.
+//
+// Shaped after the classic Windows class libraries so that the program reads as a Windows
+// program: one static application object whose InitInstance does the start-up, dialogs run
+// modally with DoModal, a window's WindowProc decides what a message does and its message
+// map (OnWndMsg) routes messages to On... handlers. win32/framework.cpp puts a real dialog and
+// a real modal loop behind this; sim/framework.cpp runs the same code on the simulated machine.
+#pragma once
+
+#include "platform/services.h"
+
+namespace win {
+
+struct MSG {
+  HWND hwnd = nullptr;
+  UINT message = 0;
+  WPARAM wParam = 0;
+  LPARAM lParam = 0;
+};
+
+class FrameworkAccess;
+
+class CWnd {
+ public:
+  CWnd() = default;
+  virtual ~CWnd() = default;
+  CWnd(const CWnd&) = delete;
+  CWnd& operator=(const CWnd&) = delete;
+
+  // Member names carry Win32's "A" suffix: the unsuffixed names are macros in <windows.h>.
+  LRESULT SendMessageA(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+  BOOL PostMessageA(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+  void SetWindowTextA(const char* text);
+  HICON SetIcon(HICON icon, BOOL bigIcon);
+  // Removes and then adds extended window styles; true when the style changed.
+  BOOL ModifyStyleEx(DWORD remove, DWORD add);
+
+  HWND m_hWnd = nullptr;
+
+ protected:
+  friend class FrameworkAccess;
+
+  // Every message of the window comes here first. The default hands it to the message map
+  // and, when no handler takes it, to the default handling.
+  virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+  // The message map: returns true and sets *result when a handler took the message.
+  virtual bool OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+  // The system's own handling of a message for this window.
+  LRESULT DefaultHandling(UINT message, WPARAM wParam, LPARAM lParam);
+};
+
+class CDialog : public CWnd {
+ public:
+  explicit CDialog(UINT templateId, CWnd* parent = nullptr);
+
+  // Creates the dialog from its template and runs the modal loop until the thread receives
+  // the quit request (WM_QUIT); then destroys the window. Returns -1 when the dialog could
+  // not be created, else 0.
+  LONG_PTR DoModal();
+
+  UINT TemplateId() const { return m_templateId; }
+
+ protected:
+  friend class FrameworkAccess;
+
+  virtual BOOL OnInitDialog();
+  // Called for every message the modal loop takes from the queue before it is dispatched;
+  // true means the message was handled and must not be dispatched. The default gives the
+  // dialog its keyboard handling (Enter, Escape, Tab).
+  virtual BOOL PreTranslateMessage(MSG* msg);
+
+ private:
+  UINT m_templateId;
+  CWnd* m_parent;
+};
+
+class CWinApp {
+ public:
+  // No name given: the program's name is taken from its executable's file name.
+  explicit CWinApp(const char* appName = nullptr);
+  virtual ~CWinApp();
+  CWinApp(const CWinApp&) = delete;
+  CWinApp& operator=(const CWinApp&) = delete;
+
+  // The whole start-up. True would enter the application's message loop; the framework
+  // then ends the process with ExitInstance's result.
+  virtual BOOL InitInstance();
+  virtual int ExitInstance();
+
+  // The window that owns the application's message boxes; null when there is none.
+  CWnd* m_pMainWnd = nullptr;
+  // The command-line arguments: the text after the program's own name.
+  const char* m_lpCmdLine = "";
+  HINSTANCE m_hInstance = nullptr;
+
+ protected:
+  // The framework's support for hosting controls in dialogs.
+  void EnableControlContainer();
+};
+
+CWinApp* AfxGetApp();
+HINSTANCE AfxGetInstanceHandle();
+
+}  // namespace win

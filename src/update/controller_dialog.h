@@ -1,0 +1,45 @@
+// The controller window: the program's only window, which conducts the whole update.
+#pragma once
+
+#include <string>
+
+#include "platform/framework.h"
+
+namespace update {
+
+inline constexpr win::UINT kControllerDialogTemplateId = 102;
+inline constexpr int kWindowIconResourceId = 128;
+// Posted by the update worker when the update has ended; wParam says whether to restart.
+inline constexpr win::UINT kFinishMessage = 0x806;
+inline constexpr win::WPARAM kFinishWithRestart = 100;
+inline constexpr win::WPARAM kFinishWithoutRestart = 0;
+// Posted by the window to itself to end its modal loop.
+inline constexpr win::UINT kQuitMessage = 0x807;
+inline constexpr int kQuitExitCode = 0;
+
+class CBiosUpdateDlg : public win::CDialog {
+ public:
+  CBiosUpdateDlg();
+
+  const std::string& StatusText() const { return m_statusText; }
+
+ protected:
+  win::BOOL OnInitDialog() override;
+  win::LRESULT WindowProc(win::UINT message, win::WPARAM wParam, win::LPARAM lParam) override;
+  win::BOOL PreTranslateMessage(win::MSG* msg) override;
+  bool OnWndMsg(win::UINT message, win::WPARAM wParam, win::LPARAM lParam,
+                win::LRESULT* result) override;
+
+ private:
+  win::HICON OnQueryDragIcon() const { return m_icon; }
+  bool ConfirmUpdate();
+  win::BOOL BeginUpdate();
+  void QuitAfterCleanUp();
+
+  std::string m_statusText;
+  // Working text for the title, the question and the first status text before they are used.
+  std::string m_messageText;
+  win::HICON m_icon;
+};
+
+}  // namespace update

@@ -1,0 +1,298 @@
+// Whole runs of the program on the simulated machine: start-up, run modes and the declined
+// confirmation.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sim_fixture.h"
+#include "ui/texts.h"
+
+namespace {
+
+using namespace testing_support;
+
+constexpr const char* kMutexName = "The Program of BIOS update program";
+constexpr win::UINT kQuestionFlags = 0x34;  // MB_YESNO | MB_ICONEXCLAMATION
+constexpr win::UINT kAppBoxFlags = 0x30;    // MB_OK | MB_ICONEXCLAMATION
+
+class StartupTest : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    machine().SetRegistryValue(kRunKey, "BIOSUpdate", {1, "C:\\BIOSUpdate.exe 1"});
+    machine().SetRegistryValue(kRunKey, "Other", {1, "other.exe"});
+  }
+  static bool RunValuePresent() { return machine().RegistryValueOf(kRunKey, "BIOSUpdate").has_value(); }
+  static std::vector<std::string> CallNames() {
+    std::vector<std::string> names;
+    for (const auto& call : machine().Calls()) names.push_back(call.name);
+    return names;
+  }
+  // The calls that the run made in this order (other calls may lie between them).
+  static void ExpectInOrder(const std::vector<std::string>& expected) {
+    std::size_t from = 0;
+    for (const std::string& name : expected) {
+      const int at = machine().IndexOfCall(name, from);
+      ASSERT_GE(at, 0) << name << " missing or out of order";
+      from = static_cast<std::size_t>(at) + 1;
+    }
+  }
+};
+
+// ----- the run-mode table, through whole runs -----
+
+class CleanUpModeArguments : public StartupTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CleanUpModeArguments, RemoveRunValueAndWorkingFolderSilently) {
+  LeaveEarlierRun();
+  const sim::ProcessResult result = sim::RunProcess(GetParam());
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_FALSE(result.exitedThroughCrt);
+  EXPECT_FALSE(RunValuePresent());
+  EXPECT_TRUE(machine().RegistryValueOf(kRunKey, "Other").has_value());
+  EXPECT_FALSE(machine().FolderExists(kWorkingFolder));
+  EXPECT_TRUE(machine().windowsCreated.empty());
+  EXPECT_TRUE(machine().messageBoxes.empty());
+  EXPECT_EQ(machine().CountCalls("CoInitialize"), 0);
+  EXPECT_EQ(machine().CountCalls("CoInitializeSecurity"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, CleanUpModeArguments,
+                         ::testing::Values("1", " 1", "1 2", "1abc", "+1"));
+
+class UpdateModeArguments : public StartupTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(UpdateModeArguments, AskTheQuestionAndNoChangesNothingButTheWorkingFolder) {
+  LeaveEarlierRun();
+  machine().messageBoxAnswers.push_back(win::IDNO);
+  const sim::ProcessResult result = sim::RunProcess(GetParam());
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_FALSE(result.stalled);
+  ASSERT_EQ(machine().messageBoxes.size(), 1u);
+  const sim::MessageBoxRecord& box = machine().messageBoxes[0];
+  EXPECT_EQ(box.caption, "BIOS update");
+  EXPECT_EQ(box.flags, kQuestionFlags);
+  EXPECT_EQ(box.text, ui::UiText(ui::TextId::ConfirmBody));
+  // Owned by the controller window.
+  ASSERT_EQ(machine().windowsCreated.size(), 1u);
+  EXPECT_NE(box.owner, nullptr);
+  // The earlier run's leftovers are gone; nothing else changed.
+  EXPECT_FALSE(machine().FolderExists(kWorkingFolder));
+  EXPECT_TRUE(RunValuePresent());
+  EXPECT_EQ(machine().CountCalls("CreateFileA"), 0);
+  EXPECT_EQ(machine().CountCalls("CreateDirectoryA"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, UpdateModeArguments,
+                         ::testing::Values("", "0", "2", "-1", "abc", "\"1\"", "4294967297"));
+
+// ----- the order of the start-up -----
+
+TEST_F(StartupTest, UpdateModeStartsUpInOrder) {
+  machine().messageBoxAnswers.push_back(win::IDNO);
+  sim::RunProcess("");
+  ExpectInOrder({"InitCommonControls", "AfxEnableControlContainer", "CreateMutexA",
+                 "IsWow64Process", "CoInitialize", "CoInitializeSecurity", "DoModal",
+                 "MessageBoxA", "PostMessageA", "PostQuitMessage", "ProcessEnd"});
+  EXPECT_EQ(machine().Calls()[0].name, "ProcessStart");
+  EXPECT_EQ(machine().Calls()[1].name, "InitCommonControls");
+  EXPECT_EQ(machine().Calls()[machine().IndexOfCall("CreateMutexA")].detail,
+            std::string(kMutexName) + " not owned");
+  // Process-wide security: COM picks the services, packet privacy, impersonation, secure refs.
+  EXPECT_EQ(machine().Calls()[machine().IndexOfCall("CoInitializeSecurity")].detail,
+            "-1 6 3 2 null");
+  EXPECT_EQ(machine().CountCalls("SHDeleteValueA"), 0);
+}
+
+TEST_F(StartupTest, CleanUpModeStartsUpInOrder) {
+  sim::RunProcess("1");
+  ExpectInOrder({"InitCommonControls", "CreateMutexA", "IsWow64Process", "SHDeleteValueA",
+                 "DeleteFileA", "DeleteFileA", "RemoveDirectoryA", "ProcessEnd"});
+  EXPECT_EQ(machine().Calls()[machine().IndexOfCall("SHDeleteValueA")].detail,
+            std::string(kRunKey) + " BIOSUpdate");
+}
+
+TEST_F(StartupTest, CleanUpModeWithNothingToRemoveEndsNormally) {
+  machine().Registry().clear();
+  const sim::ProcessResult result = sim::RunProcess("1");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_FALSE(result.exitedThroughCrt);
+  EXPECT_FALSE(machine().FolderExists(kWorkingFolder));
+}
+
+// ----- a second instance -----
+
+class SecondInstance : public StartupTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SecondInstance, EndsSilentlyWhateverItsArguments) {
+  LeaveEarlierRun();
+  machine().mutexesOfOtherProcesses.insert(kMutexName);
+  const sim::ProcessResult result = sim::RunProcess(GetParam());
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_TRUE(machine().messageBoxes.empty());
+  EXPECT_TRUE(machine().windowsCreated.empty());
+  EXPECT_TRUE(RunValuePresent());
+  EXPECT_TRUE(machine().FileExists(kCapsulePath));
+  EXPECT_EQ(machine().CountCalls("IsWow64Process"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, SecondInstance, ::testing::Values("", "1", "0", "abc"));
+
+TEST_F(StartupTest, InstanceNameIsFreeAgainAfterTheProcessEnds) {
+  sim::RunProcess("1");
+  machine().messageBoxAnswers.push_back(win::IDNO);
+  sim::RunProcess("");
+  EXPECT_EQ(machine().messageBoxes.size(), 1u);
+}
+
+// ----- the 64-bit gate -----
+
+struct GateCase {
+  const char* name;
+  bool wow64;
+  bool callFails;
+  const char* arguments;
+};
+
+class Not64BitWindows : public StartupTest, public ::testing::WithParamInterface<GateCase> {};
+
+TEST_P(Not64BitWindows, ShowsTheMessageAndExitsAtOnceWithoutChangingAnything) {
+  LeaveEarlierRun();
+  SetKorean();  // the message is English in every language
+  machine().wow64Process = GetParam().wow64;
+  machine().wow64CallFails = GetParam().callFails;
+  const sim::ProcessResult result = sim::RunProcess(GetParam().arguments);
+  EXPECT_TRUE(result.exitedThroughCrt);
+  EXPECT_EQ(result.exitCode, 0);
+  ASSERT_EQ(machine().messageBoxes.size(), 1u);
+  EXPECT_EQ(machine().messageBoxes[0].text, "Norvik BIOS Updater only for 64-bit OS.");
+  EXPECT_EQ(machine().messageBoxes[0].caption, "BIOSUpdate");
+  EXPECT_EQ(machine().messageBoxes[0].flags, kAppBoxFlags);
+  EXPECT_EQ(machine().messageBoxes[0].owner, nullptr);
+  EXPECT_TRUE(RunValuePresent());
+  EXPECT_TRUE(machine().FileExists(kFlashToolPath));
+  EXPECT_TRUE(machine().windowsCreated.empty());
+  EXPECT_EQ(machine().CountCalls("CoInitialize"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Not64BitWindows,
+                         ::testing::Values(GateCase{"Windows32UpdateMode", false, false, ""},
+                                           GateCase{"Windows32CleanUpMode", false, false, "1"},
+                                           GateCase{"QueryFailsUpdateMode", true, true, ""},
+                                           GateCase{"QueryFailsCleanUpMode", true, true, "1"}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(StartupTest, CaptionFollowsTheExecutablesName) {
+  machine().wow64Process = false;
+  machine().modulePath = "D:\\Updates\\Norvik_47K31RB4.exe";
+  sim::RunProcess("");
+  ASSERT_EQ(machine().messageBoxes.size(), 1u);
+  EXPECT_EQ(machine().messageBoxes[0].caption, "Norvik_47K31RB4");
+}
+
+// ----- COM security -----
+
+struct SecurityCase {
+  win::LANGID language;
+  win::LCID locale;
+  const char* expectedText;  // UTF-8 for the English one; the Korean one is compared by test
+  bool korean;
+};
+
+class SecurityFailure : public StartupTest, public ::testing::WithParamInterface<SecurityCase> {};
+
+TEST_P(SecurityFailure, ShowsTheLocalesMessageAndEndsWithoutWindow) {
+  machine().languageId = GetParam().language;
+  machine().localeId = GetParam().locale;
+  machine().comSecurityResult = static_cast<win::HRESULT>(0x80010119u);
+  const sim::ProcessResult result = sim::RunProcess("");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_FALSE(result.exitedThroughCrt);
+  ASSERT_EQ(machine().messageBoxes.size(), 1u);
+  const sim::MessageBoxRecord& box = machine().messageBoxes[0];
+  if (GetParam().korean) {
+    EXPECT_EQ(box.text.size(), 14u);
+    EXPECT_NE(box.text, "The fail of authority Setting");
+  } else {
+    EXPECT_EQ(box.text, "The fail of authority Setting");
+  }
+  EXPECT_EQ(box.caption, "BIOSUpdate");
+  EXPECT_EQ(box.flags, kAppBoxFlags);
+  EXPECT_TRUE(machine().windowsCreated.empty());
+  EXPECT_EQ(machine().CountCalls("CoUninitialize"), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Locales, SecurityFailure,
+    ::testing::Values(SecurityCase{0x0409, 0x0409, "The fail of authority Setting", false},
+                      SecurityCase{0x0412, 0x0412, nullptr, true},
+                      SecurityCase{0x0409, 0x0412, nullptr, true},
+                      SecurityCase{0x0412, 0x00010412, "The fail of authority Setting", false}));
+
+TEST_F(StartupTest, SecurityMessageAsksTheLocaleNotTheLanguage) {
+  machine().comSecurityResult = static_cast<win::HRESULT>(0x80010119u);
+  sim::RunProcess("");
+  EXPECT_EQ(machine().CountCalls("GetSystemDefaultLCID"), 1);
+  EXPECT_EQ(machine().CountCalls("GetSystemDefaultLangID"), 0);
+}
+
+TEST_F(StartupTest, PositiveSecurityResultCountsAsSuccess) {
+  machine().comSecurityResult = 1;  // S_FALSE
+  machine().messageBoxAnswers.push_back(win::IDNO);
+  sim::RunProcess("");
+  ASSERT_EQ(machine().messageBoxes.size(), 1u);
+  EXPECT_EQ(machine().messageBoxes[0].caption, "BIOS update");
+}
+
+// ----- the controller window up to the answer -----
+
+TEST_F(StartupTest, WindowGetsIconToolStyleAndTitleBeforeTheQuestion) {
+  machine().messageBoxAnswers.push_back(win::IDNO);
+  sim::RunProcess("");
+  ASSERT_EQ(machine().windowsCreated.size(), 1u);
+  const sim::Window& window = machine().windowsCreated[0];
+  EXPECT_EQ(window.templateId, 102u);
+  EXPECT_NE(window.bigIcon, nullptr);
+  EXPECT_EQ(window.bigIcon, window.smallIcon);
+  EXPECT_EQ(window.exStyle, win::WS_EX_TOOLWINDOW);
+  EXPECT_EQ(window.title, "BIOS Update Program");
+  EXPECT_EQ(machine().Calls()[machine().IndexOfCall("LoadIconA")].detail, "128");
+  ExpectInOrder({"SendMessageA", "SendMessageA", "SetWindowLongA", "SetWindowTextA", "MessageBoxA"});
+  // Big icon first, then the small one.
+  const int big = machine().IndexOfCall("SendMessageA");
+  EXPECT_EQ(machine().Calls()[big].detail, "128 1");
+  EXPECT_EQ(machine().Calls()[machine().IndexOfCall("SendMessageA", big + 1)].detail, "128 0");
+}
+
+TEST_F(StartupTest, KoreanSystemGetsKoreanTitleAndQuestionUnderTheEnglishCaption) {
+  SetKorean();
+  machine().messageBoxAnswers.push_back(win::IDNO);
+  sim::RunProcess("");
+  ASSERT_EQ(machine().messageBoxes.size(), 1u);
+  EXPECT_EQ(machine().messageBoxes[0].caption, "BIOS update");
+  EXPECT_EQ(machine().messageBoxes[0].text.size(), 267u);
+  EXPECT_EQ(machine().windowsCreated[0].title.size(), 22u);
+}
+
+TEST_F(StartupTest, NoAnswerQuitsThroughTheQuitMessage) {
+  machine().messageBoxAnswers.push_back(win::IDNO);
+  sim::RunProcess("");
+  const int post = machine().IndexOfCall("PostMessageA");
+  ASSERT_GE(post, 0);
+  EXPECT_EQ(machine().Calls()[post].detail, "2055 0");
+  EXPECT_GT(post, machine().IndexOfCall("RemoveDirectoryA"));
+  EXPECT_GT(machine().IndexOfCall("PostQuitMessage"), post);
+}
+
+TEST_F(StartupTest, ConfirmedRunLeavesTheMachineAsItFoundIt) {
+  machine().messageBoxAnswers.push_back(win::IDYES);
+  const sim::ProcessResult result = sim::RunProcess("");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_FALSE(result.stalled);
+  EXPECT_FALSE(machine().FolderExists(kWorkingFolder));
+  EXPECT_TRUE(RunValuePresent());
+  EXPECT_EQ(machine().OpenFileHandles(), 0);
+}
+
+}  // namespace

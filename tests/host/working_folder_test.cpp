@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "app/working_folder.h"
+#include "sim_fixture.h"
+
+namespace {
+
+using app::PayloadResult;
+using namespace testing_support;
+
+using WorkingFolderTest = SimTest;
+
+TEST_F(WorkingFolderTest, PathsLieUnderTheProgramFilesFolder) {
+  EXPECT_EQ(app::WorkingFolderPath(), kWorkingFolder);
+  EXPECT_EQ(app::FlashToolPath(), kFlashToolPath);
+  EXPECT_EQ(app::CapsulePath(), kCapsulePath);
+}
+
+TEST_F(WorkingFolderTest, UnknownProgramFilesFolderGivesNoPathAndTouchesNothing) {
+  machine().programFilesQueryFails = true;
+  EXPECT_FALSE(app::WorkingFolderPath());
+  EXPECT_FALSE(app::CapsulePath());
+  EXPECT_EQ(app::ExtractFlashTool(), PayloadResult::NotWritten);
+  std::string capsuleName;
+  EXPECT_EQ(app::ExtractCapsule(capsuleName), PayloadResult::NotWritten);
+  app::CleanUpWorkingFolder();
+  EXPECT_EQ(machine().CountCalls("DeleteFileA"), 0);
+  EXPECT_EQ(machine().CountCalls("RemoveDirectoryA"), 0);
+  EXPECT_EQ(machine().CountCalls("CreateDirectoryA"), 0);
+  EXPECT_EQ(machine().CountCalls("CreateFileA"), 0);
+}
+
+TEST_F(WorkingFolderTest, PathThatWouldNotFitIn260BytesIsRefused) {
+  // 259 characters in all is the most a path may have.
+  machine().programFilesFolder = "C:\\" + std::string(259 - 3 - 11 - 15, 'P');
+  ASSERT_TRUE(app::WorkingFolderPath());
+  EXPECT_EQ(app::FlashToolPath()->size(), 259u);
+  machine().programFilesFolder += "P";
+  EXPECT_TRUE(app::WorkingFolderPath());
+  EXPECT_FALSE(app::FlashToolPath());
+  // The capsule's name is two characters shorter and still fits.
+  EXPECT_EQ(app::CapsulePath()->size(), 258u);
+}
+
+TEST_F(WorkingFolderTest, ExtractionsCreateTheFolderAndWriteBothPayloadsByteForByte) {
+  std::string capsuleName;
+  EXPECT_EQ(app::ExtractFlashTool(), PayloadResult::Written);
+  EXPECT_EQ(app::ExtractCapsule(capsuleName), PayloadResult::Written);
+  EXPECT_EQ(capsuleName, "47K31RB4.cap");
+  ASSERT_TRUE(machine().FolderExists(kWorkingFolder));
+  EXPECT_EQ(machine().FileAt(kFlashToolPath)->bytes, kFlashToolBytes);
+  EXPECT_EQ(machine().FileAt(kCapsulePath)->bytes, kCapsuleBytes);
+  EXPECT_EQ(machine().FileAt(kFlashToolPath)->name, "WinFlash64.exe");
+  EXPECT_EQ(machine().OpenFileHandles(), 0);
+  // One write of all bytes, into a file opened for writing only, unshared, replaced if there.
+  const int create = machine().IndexOfCall("CreateFileA");
+  EXPECT_EQ(machine().Calls()[create].detail,
+            std::string(kFlashToolPath) + " 1073741824 0 2 128");
+  EXPECT_EQ(machine().CountCalls("WriteFile"), 2);
+}
+
+TEST_F(WorkingFolderTest, PayloadsLeftByAnEarlierRunAreReplaced) {
+  LeaveEarlierRun();
+  std::string capsuleName;
+  EXPECT_EQ(app::ExtractFlashTool(), PayloadResult::Written);
+  EXPECT_EQ(app::ExtractCapsule(capsuleName), PayloadResult::Written);
+  EXPECT_EQ(machine().FileAt(kFlashToolPath)->bytes, kFlashToolBytes);
+  EXPECT_EQ(machine().FileAt(kCapsulePath)->bytes, kCapsuleBytes);
+}
+
+TEST_F(WorkingFolderTest, UndeletableOldFileStaysUnchangedAndNothingIsWritten) {
+  machine().AddFolder(kWorkingFolder);
+  machine().AddFile(kCapsulePath, "held open elsewhere", /*locked=*/true);
+  std::string capsuleName;
+  EXPECT_EQ(app::ExtractCapsule(capsuleName), PayloadResult::NotWritten);
+  EXPECT_EQ(capsuleName, "47K31RB4.cap");
+  EXPECT_EQ(machine().FileAt(kCapsulePath)->bytes, "held open elsewhere");
+  EXPECT_EQ(machine().CountCalls("CreateFileA"), 0);
+}
+
+// Every way the writer can fail: nothing is left behind, and the caller is told which kind of
+// failure it was. A partial capsule must never stay where the flash tool would find it.
+struct WriteFailureCase {
+  const char* name;
+  const char* failingCall;  // null: see the flags below
+  bool removeResource;
+  bool emptyResource;
+  bool shortWrite;
+  PayloadResult expected;
+};
+
+class PayloadWriterFailure : public SimTest, public ::testing::WithParamInterface<WriteFailureCase> {};
+
+TEST_P(PayloadWriterFailure, LeavesNoFileBehind) {
+  const WriteFailureCase& c = GetParam();
+  machine().AddFolder(kWorkingFolder);
+  if (c.failingCall != nullptr) machine().FailCall(c.failingCall);
+  if (c.removeResource) machine().RemoveResource("FILE", kCapsuleId);
+  if (c.emptyResource) machine().SetResource("FILE", kCapsuleId, "");
+  machine().shortWriteNext = c.shortWrite;
+
+  EXPECT_EQ(app::WritePayload(kCapsuleId, kCapsulePath), c.expected);
+  EXPECT_FALSE(machine().FileExists(kCapsulePath));
+  EXPECT_EQ(machine().OpenFileHandles(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PayloadWriterFailure,
+    ::testing::Values(
+        WriteFailureCase{"MissingResource", nullptr, true, false, false, PayloadResult::NotWritten},
+        WriteFailureCase{"EmptyResource", nullptr, false, true, false, PayloadResult::NotWritten},
+        WriteFailureCase{"ResourceNotLoaded", "LoadResource", false, false, false,
+                         PayloadResult::NotWritten},
+        WriteFailureCase{"CreateFails", "CreateFileA", false, false, false,
+                         PayloadResult::WriteFailed},
+        WriteFailureCase{"DiskFullMidWrite", "WriteFile", false, false, false,
+                         PayloadResult::WriteFailed},
+        WriteFailureCase{"ShortWrite", nullptr, false, false, true, PayloadResult::WriteFailed},
+        WriteFailureCase{"CloseFails", "CloseHandle", false, false, false,
+                         PayloadResult::WriteFailed}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(WorkingFolderTest, MissingFolderIsAWriteFailureNotAnEscape) {
+  machine().FailCall("CreateDirectoryA");
+  std::string capsuleName;
+  EXPECT_EQ(app::ExtractCapsule(capsuleName), PayloadResult::WriteFailed);
+  EXPECT_EQ(capsuleName, "47K31RB4.cap");
+  EXPECT_FALSE(machine().FolderExists(kWorkingFolder));
+}
+
+TEST_F(WorkingFolderTest, CleanUpRemovesPayloadsAndFolder) {
+  LeaveEarlierRun();
+  app::CleanUpWorkingFolder();
+  EXPECT_FALSE(machine().FileExists(kFlashToolPath));
+  EXPECT_FALSE(machine().FileExists(kCapsulePath));
+  EXPECT_FALSE(machine().FolderExists(kWorkingFolder));
+  // Tool first, then capsule, then the folder.
+  const int tool = machine().IndexOfCall("DeleteFileA");
+  const int capsule = machine().IndexOfCall("DeleteFileA", tool + 1);
+  EXPECT_EQ(machine().Calls()[tool].detail, kFlashToolPath);
+  EXPECT_EQ(machine().Calls()[capsule].detail, kCapsulePath);
+  EXPECT_GT(machine().IndexOfCall("RemoveDirectoryA"), capsule);
+}
+
+TEST_F(WorkingFolderTest, CleanUpLeavesAForeignFileAndItsFolder) {
+  LeaveEarlierRun();
+  const std::string foreign = std::string(kWorkingFolder) + "\\notes.txt";
+  machine().AddFile(foreign, "mine");
+  app::CleanUpWorkingFolder();
+  EXPECT_FALSE(machine().FileExists(kFlashToolPath));
+  EXPECT_FALSE(machine().FileExists(kCapsulePath));
+  EXPECT_TRUE(machine().FolderExists(kWorkingFolder));
+  EXPECT_EQ(machine().FileAt(foreign)->bytes, "mine");
+}
+
+TEST_F(WorkingFolderTest, CleanUpWithNothingThereChangesNothing) {
+  const auto foldersBefore = machine().Folders();
+  const auto filesBefore = machine().Files().size();
+  app::CleanUpWorkingFolder();
+  EXPECT_EQ(machine().Folders(), foldersBefore);
+  EXPECT_EQ(machine().Files().size(), filesBefore);
+}
+
+TEST_F(WorkingFolderTest, CleanUpGoesOnPastAnUndeletablePayload) {
+  LeaveEarlierRun();
+  machine().AddFile(kFlashToolPath, "running", /*locked=*/true);
+  app::CleanUpWorkingFolder();
+  EXPECT_TRUE(machine().FileExists(kFlashToolPath));
+  EXPECT_FALSE(machine().FileExists(kCapsulePath));
+  EXPECT_TRUE(machine().FolderExists(kWorkingFolder));
+}
+
+}  // namespace
