@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "app/run_mode.h"
 
 namespace {
@@ -8,6 +10,10 @@ struct RunModeCase {
   const char* arguments;
   std::int32_t mode;
 };
+
+std::ostream& operator<<(std::ostream& os, const RunModeCase& c) {
+  return os << '"' << c.arguments << "\" -> " << c.mode;
+}
 
 class RunModeTest : public ::testing::TestWithParam<RunModeCase> {};
 

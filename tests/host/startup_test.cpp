@@ -2,6 +2,8 @@
 // confirmation.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <vector>
 
@@ -155,6 +157,8 @@ struct GateCase {
   const char* arguments;
 };
 
+std::ostream& operator<<(std::ostream& os, const GateCase& c) { return os << c.name; }
+
 class Not64BitWindows : public StartupTest, public ::testing::WithParamInterface<GateCase> {};
 
 TEST_P(Not64BitWindows, ShowsTheMessageAndExitsAtOnceWithoutChangingAnything) {
@@ -199,6 +203,10 @@ struct SecurityCase {
   const char* expectedText;  // UTF-8 for the English one; the Korean one is compared by test
   bool korean;
 };
+
+std::ostream& operator<<(std::ostream& os, const SecurityCase& c) {
+  return os << std::hex << "language 0x" << c.language << " locale 0x" << c.locale;
+}
 
 class SecurityFailure : public StartupTest, public ::testing::WithParamInterface<SecurityCase> {};
 

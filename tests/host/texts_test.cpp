@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <ostream>
 #include <iconv.h>
 
 #include <cstring>
@@ -60,6 +62,10 @@ const KoreanCase kKoreanCases[] = {
     {TextId::StatusChecking, "BIOS 업데이트하기 위한 상태를 점검중 입니다.", 44},
     {TextId::StatusUpdating, "업데이트 수행중입니다. 완료까지는 약 3분정도 소요 됩니다.", 57},
 };
+
+std::ostream& operator<<(std::ostream& os, const KoreanCase& c) {
+  return os << "text " << static_cast<int>(c.id) << ", " << c.bytes << " bytes";
+}
 
 class KoreanText : public SimTest, public ::testing::WithParamInterface<KoreanCase> {};
 
@@ -129,6 +135,10 @@ struct LanguageCase {
   bool koreanSecurityMessage;
 };
 
+std::ostream& operator<<(std::ostream& os, const LanguageCase& c) {
+  return os << std::hex << "language 0x" << c.language << " locale 0x" << c.locale;
+}
+
 class LanguageRule : public SimTest, public ::testing::WithParamInterface<LanguageCase> {};
 
 TEST_P(LanguageRule, PicksEachTextByItsOwnTest) {
@@ -180,6 +190,8 @@ struct NameCase {
   const char* path;
   const char* name;
 };
+
+std::ostream& operator<<(std::ostream& os, const NameCase& c) { return os << c.path; }
 
 class ApplicationName : public ::testing::TestWithParam<NameCase> {};
 

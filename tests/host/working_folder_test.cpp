@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <string>
 
@@ -91,6 +93,8 @@ struct WriteFailureCase {
   bool shortWrite;
   PayloadResult expected;
 };
+
+std::ostream& operator<<(std::ostream& os, const WriteFailureCase& c) { return os << c.name; }
 
 class PayloadWriterFailure : public SimTest, public ::testing::WithParamInterface<WriteFailureCase> {};
 

@@ -1,0 +1,149 @@
+// The stand-in capsule must pass the same check that guards a supplied one, and that check
+// must name the field that is wrong.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "capsule_format.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Written out by hand rather than taken from the header, so a byte-order slip shows.
+constexpr std::uint8_t kGuidOnDisk[] = {0xBD, 0x86, 0x66, 0x3B, 0x76, 0x0D, 0x30, 0x40,
+                                        0xB7, 0x0E, 0xB5, 0x51, 0x9E, 0x2F, 0xC5, 0xA0};
+constexpr std::uint8_t kFileSystemGuidOnDisk[] = {0x78, 0xE5, 0x8C, 0x8C, 0x3D, 0x8A, 0x1C, 0x4F,
+                                                  0x99, 0x35, 0x89, 0x61, 0x85, 0xC3, 0x2D, 0xD3};
+constexpr std::size_t kFileSize = 4'259'920;
+constexpr std::size_t kFv = 80;
+constexpr std::size_t kFvHeaderBytes = 72;
+
+std::uint32_t Read32(const Bytes& b, std::size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+void Write32(Bytes& b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+TEST(CapsuleFormat, MadeCapsuleHasTheFixedSizeAndPasses) {
+  const Bytes made = capsule::MakeCapsule();
+  EXPECT_EQ(made.size(), kFileSize);
+  EXPECT_EQ(capsule::CheckCapsule(made), std::nullopt);
+  EXPECT_TRUE(std::equal(std::begin(kGuidOnDisk), std::end(kGuidOnDisk), made.begin()));
+  EXPECT_EQ(Read32(made, 16), 80u);
+  EXPECT_EQ(Read32(made, 20), 0x00010000u);
+  EXPECT_EQ(Read32(made, 24), kFileSize);
+  EXPECT_TRUE(std::all_of(made.begin() + 28, made.begin() + 80, [](auto b) { return b == 0; }));
+}
+
+TEST(CapsuleFormat, MadeFirmwareVolumeHeaderIsValid) {
+  const Bytes made = capsule::MakeCapsule();
+  EXPECT_TRUE(
+      std::all_of(made.begin() + kFv, made.begin() + kFv + 16, [](auto b) { return b == 0; }));
+  EXPECT_TRUE(std::equal(std::begin(kFileSystemGuidOnDisk), std::end(kFileSystemGuidOnDisk),
+                         made.begin() + kFv + 16));
+  const std::uint64_t fv_length = Read32(made, kFv + 32) | std::uint64_t{Read32(made, kFv + 36)}
+                                                               << 32;
+  EXPECT_EQ(fv_length, kFileSize - kFv);
+  EXPECT_EQ(std::string(made.begin() + 120, made.begin() + 124), "_FVH");
+  EXPECT_EQ(made[kFv + 48] | made[kFv + 49] << 8, static_cast<int>(kFvHeaderBytes));
+  EXPECT_EQ(made[kFv + 55], 2) << "Revision";
+
+  unsigned sum = 0;
+  for (std::size_t at = kFv; at < kFv + kFvHeaderBytes; at += 2)
+    sum += made[at] | made[at + 1] << 8;
+  EXPECT_EQ(sum & 0xFFFF, 0u) << "16-bit sum of the FV header words";
+
+  EXPECT_EQ(Read32(made, kFv + 56), 1040u);
+  EXPECT_EQ(Read32(made, kFv + 60), 0x1000u);
+  EXPECT_EQ(Read32(made, kFv + 64), 0u);
+  EXPECT_EQ(Read32(made, kFv + 68), 0u);
+  EXPECT_TRUE(std::all_of(made.begin() + kFv + kFvHeaderBytes, made.end(), [](auto b) {
+    return b == 0xFF;
+  })) << "the volume past its header is erased flash";
+}
+
+struct Corruption {
+  const char* name;
+  std::function<void(Bytes&)> apply;
+  const char* reason;  // expected exactly
+};
+
+class CapsuleCorruption : public testing::TestWithParam<Corruption> {};
+
+TEST_P(CapsuleCorruption, IsRejectedNamingTheField) {
+  Bytes bytes = capsule::MakeCapsule();
+  GetParam().apply(bytes);
+  const auto reason = capsule::CheckCapsule(bytes);
+  ASSERT_TRUE(reason.has_value());
+  EXPECT_EQ(*reason, GetParam().reason);
+}
+
+const char kWrongGuid[] = "capsule GUID is not 3B6686BD-0D76-4030-B70E-B5519E2FC5A0";
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, CapsuleCorruption,
+    testing::Values(Corruption{"GuidFirstByte", [](Bytes& b) { b[0] ^= 1; }, kWrongGuid},
+                    Corruption{"GuidData2", [](Bytes& b) { std::swap(b[4], b[5]); }, kWrongGuid},
+                    Corruption{"GuidLastByte", [](Bytes& b) { b[15] ^= 0x80; }, kWrongGuid},
+                    Corruption{"HeaderSize64", [](Bytes& b) { Write32(b, 16, 64); },
+                               "HeaderSize is 64, expected 80"},
+                    Corruption{"PersistFlagCleared", [](Bytes& b) { Write32(b, 20, 0); },
+                               "Flags lack CAPSULE_FLAGS_PERSIST_ACROSS_RESET (0x00010000)"},
+                    Corruption{"OnlyOtherFlags", [](Bytes& b) { Write32(b, 20, 0x00060000); },
+                               "Flags lack CAPSULE_FLAGS_PERSIST_ACROSS_RESET (0x00010000)"},
+                    Corruption{"ImageSizeOneMore", [](Bytes& b) { Write32(b, 24, kFileSize + 1); },
+                               "CapsuleImageSize is 4259921 but the file has 4259920 bytes"},
+                    Corruption{"ImageSizeOneLess", [](Bytes& b) { Write32(b, 24, kFileSize - 1); },
+                               "CapsuleImageSize is 4259919 but the file has 4259920 bytes"},
+                    Corruption{"TruncatedByOne", [](Bytes& b) { b.pop_back(); },
+                               "CapsuleImageSize is 4259920 but the file has 4259919 bytes"},
+                    Corruption{"SignatureFirstByte", [](Bytes& b) { b[120] = 'X'; },
+                               "no firmware volume signature \"_FVH\" at offset 120"},
+                    Corruption{"SignatureLastByte", [](Bytes& b) { b[123] = 'h'; },
+                               "no firmware volume signature \"_FVH\" at offset 120"},
+                    Corruption{"EndsBeforeSignature",
+                               [](Bytes& b) {
+                                 b.resize(122);
+                                 Write32(b, 24, 122);
+                               },
+                               "no firmware volume signature \"_FVH\" at offset 120"},
+                    Corruption{"TruncatedInsideHeader", [](Bytes& b) { b.resize(27); },
+                               "file too short for a capsule header (27 bytes)"},
+                    Corruption{"Empty", [](Bytes& b) { b.clear(); },
+                               "file too short for a capsule header (0 bytes)"}),
+    [](const testing::TestParamInfo<Corruption>& test) { return std::string(test.param.name); });
+
+// A supplied capsule is judged by its own header: other sizes and extra flags are fine.
+TEST(CapsuleFormat, AcceptsConsistentCapsulesOfOtherShapes) {
+  struct Case {
+    const char* name;
+    std::function<void(Bytes&)> apply;
+  };
+  const Case cases[] = {
+      {"extra flag bits", [](Bytes& b) { Write32(b, 20, 0x00030000); }},
+      {"smaller image",
+       [](Bytes& b) {
+         b.resize(4096);
+         Write32(b, 24, 4096);
+       }},
+      {"just the signature",
+       [](Bytes& b) {
+         b.resize(124);
+         Write32(b, 24, 124);
+       }},
+  };
+  for (const Case& c : cases) {
+    Bytes bytes = capsule::MakeCapsule();
+    c.apply(bytes);
+    EXPECT_EQ(capsule::CheckCapsule(bytes), std::nullopt) << c.name;
+  }
+}
+
+}  // namespace

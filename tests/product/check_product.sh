@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Reads the product executable (32-bit; it cannot run on these machines) and its 64-bit twin,
+# and checks the file itself: PE kind, imports, manifest, version, dialogs, pictures, payloads.
+# usage: check_product.sh PRODUCT.exe TWIN.exe CAPSULE FLASH_TOOL RES_LIST
+set -u
+product=$1 twin=$2 capsule=$3 flash_tool=$4 res_list=$5
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+passed=0 failed=0
+check() {  # check NAME EXPECTED ACTUAL
+  if [ "$2" == "$3" ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
+  fi
+}
+has() {  # has NAME FILE PATTERN: the file holds the fixed text
+  if grep -qF -- "$3" "$2"; then passed=$((passed + 1)); else
+    failed=$((failed + 1)); printf 'FAIL %s\n  missing: %s\n' "$1" "$3"; fi
+}
+
+# Windows' own DLLs, present on every 64-bit Windows. Anything else (libstdc++, libgcc,
+# winpthread) would be loaded from beside the executable: refused.
+allowed='ADVAPI32.DLL COMCTL32.DLL GDI32.DLL KERNEL32.DLL MSVCRT.DLL OLE32.DLL OLEAUT32.DLL POWRPROF.DLL SHELL32.DLL SHLWAPI.DLL USER32.DLL'
+check_imports() {  # check_imports LABEL EXE OBJDUMP
+  local dll bad=""
+  for dll in $("$3" -p "$2" | awk '/DLL Name:/ {print toupper($3)}'); do
+    [[ " $allowed " == *" $dll "* ]] || bad="$bad $dll"
+  done
+  check "$1 imports only Windows DLLs" "" "$bad"
+}
+
+i686-w64-mingw32-objdump -p "$product" >"$work/product.hdr"
+check "product is a 32-bit PE" "pei-i386" "$(i686-w64-mingw32-objdump -f "$product" | awk '/file format/ {print $4}')"
+check "product is a GUI program" "00000002" "$(awk '/^Subsystem/ {print $2}' "$work/product.hdr")"
+check_imports product "$product" i686-w64-mingw32-objdump
+check "twin is a 64-bit PE" "pei-x86-64" "$(x86_64-w64-mingw32-objdump -f "$twin" | awk '/file format/ {print $4}')"
+check "twin is a GUI program" "00000002" "$(x86_64-w64-mingw32-objdump -p "$twin" | awk '/^Subsystem/ {print $2}')"
+check_imports twin "$twin" x86_64-w64-mingw32-objdump
+
+i686-w64-mingw32-windres -i "$product" -O rc -o "$work/product.rc"
+i686-w64-mingw32-windres -i "$product" -O res -o "$work/product.res"
+"$res_list" "$work/product.res" >"$work/resources.txt"
+resource() { awk -v t="$1" -v n="$2" '$1 == t && $2 == n {print $4 ($5 ? " " $5 : "")}' "$work/resources.txt" | head -1; }
+
+# Manifest: elevation without UI access, DPI-aware.
+has "manifest asks for administrator rights" "$work/product.rc" 'level=""requireAdministrator"" uiAccess=""false""'
+has "manifest declares DPI awareness" "$work/product.rc" '>true</dpiAware>'
+check "manifest is resource 24/1" "1" "$(awk '$1 == 24 && $2 == 1 {n++} END {print n+0}' "$work/resources.txt")"
+
+# Version resource.
+has "file version 1.15.0.0" "$work/product.rc" 'FILEVERSION 1, 15, 0, 0'
+has "product version 1.15.0.0" "$work/product.rc" 'PRODUCTVERSION 1, 15, 0, 0'
+for pair in 'FileVersion", "1.15.1002.2201' 'ProductVersion", "1.15.1002.2201' \
+            'FileDescription", "BIOS Update Program' 'InternalName", "BIOSUpdate.exe' \
+            'ProductName", "BIOS Update'; do
+  has "version string ${pair%%\"*}" "$work/product.rc" "VALUE \"$pair\""
+done
+
+# The controller window's template in English and Korean.
+dialog() {  # the lines of dialog 102 after a LANGUAGE line
+  awk -v lang="$1" '/^LANGUAGE/ {cur=$0} /^102 DIALOGEX/ && cur == lang {on=1} on {print} on && /^END/ {exit}' "$work/product.rc"
+}
+english=$(dialog 'LANGUAGE 9, 1')
+korean=$(dialog 'LANGUAGE 18, 1')
+for variant in english korean; do
+  text=${!variant}
+  check "$variant dialog 102 exists at 0,0 sized 301x49" "102 DIALOGEX 0, 0, 301, 49" "$(head -1 <<<"$text")"
+  check "$variant dialog style" "STYLE 0x90000040" "$(grep '^STYLE' <<<"$text")"
+  check "$variant dialog extended style" "EXSTYLE 0x40000" "$(grep '^EXSTYLE' <<<"$text")"
+  check "$variant dialog has no caption and no controls" "0" "$(grep -c -E '^CAPTION|CONTROL|PUSHBUTTON|LTEXT' <<<"$text")"
+done
+check "english dialog font" 'FONT 8, "Tahoma", 400, 0, 0' "$(grep '^FONT' <<<"$english")"
+check "korean dialog font is Hangul" '400, 0, 129' "$(grep '^FONT' <<<"$korean" | sed 's/^FONT 8, "[^"]*", //')"
+
+# Pictures and icon.
+check "icon group 128" "1" "$(awk '$1 == 14 && $2 == 128 {n++} END {print n+0}' "$work/resources.txt")"
+check "progress mark 132 is 22x9 16 colours" "212 22x9x4" "$(resource 2 132)"
+check "Korean picture 134 is 640x480 24-bit" "921640 640x480x24" "$(resource 2 134)"
+check "English picture 135 is 640x480 24-bit" "921640 640x480x24" "$(resource 2 135)"
+
+# Payloads, byte for byte.
+"$res_list" "$work/product.res" --dump '"FILE"' 172 "$work/172" && \
+  check "payload 172 is the flash tool" "same" "$(cmp -s "$work/172" "$flash_tool" && echo same)"
+"$res_list" "$work/product.res" --dump '"FILE"' 177 "$work/177" && \
+  check "payload 177 is the capsule" "same" "$(cmp -s "$work/177" "$capsule" && echo same)"
+check "capsule is 4259920 bytes" "4259920" "$(stat -c %s "$work/177" 2>/dev/null)"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# A release build embeds a supplied capsule only when its header is the carried image's:
+# a good one is taken byte for byte, a damaged one stops the build with the reason.
+# usage: supplied_capsule.sh SOURCE_DIR CAPSULE_TOOL
+set -u
+source_dir=$1 capsule_tool=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0 failed=0
+check() {
+  if [ "$2" == "$3" ]; then passed=$((passed + 1)); else
+    failed=$((failed + 1)); printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"; fi
+}
+
+"$capsule_tool" make "$work/good.cap"
+cp "$work/good.cap" "$work/bad.cap"
+printf '\x40' | dd of="$work/bad.cap" bs=1 seek=16 conv=notrunc status=none  # HeaderSize 64
+
+build_payloads() {  # build_payloads CAPSULE: configure a host tree and make only the payloads
+  local dir="$work/build-$(basename "$1")"
+  cmake -S "$source_dir" -B "$dir" -DBIOSUPDATE_WINDOWS_BUILDS=OFF \
+        -DBIOSUPDATE_SUPPLIED_CAPSULE="$1" >"$dir.log" 2>&1 &&
+    cmake --build "$dir" --target payloads >>"$dir.log" 2>&1
+}
+
+build_payloads "$work/good.cap"
+check "good supplied capsule builds" "0" "$?"
+check "good supplied capsule embedded unchanged" "same" \
+  "$(cmp -s "$work/good.cap" "$work/build-good.cap/payload/47K31RB4.cap" && echo same)"
+
+build_payloads "$work/bad.cap"
+check "damaged supplied capsule stops the build" "1" "$([ $? -ne 0 ] && echo 1 || echo 0)"
+check "the build says what is wrong" "1" "$(grep -c 'HeaderSize is 64, expected 80' "$work/build-bad.cap.log")"
+check "no payload is left from the refused capsule" "absent" \
+  "$([ -e "$work/build-bad.cap/payload/47K31RB4.cap" ] && echo present || echo absent)"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
