@@ -13,9 +13,11 @@ constexpr win::UINT kControllerTemplate = 102;
 const char* const kDefaultProgramFiles = "C:\\Program Files (x86)";
 const char* const kDefaultModulePath = "C:\\Users\\User\\Downloads\\BIOSUpdate.exe";
 
+// Never destroyed: the program's static objects (the application object and its handles)
+// talk to the machine while they are destroyed at exit, after any static of this file.
 std::unique_ptr<Machine>& Instance() {
-  static std::unique_ptr<Machine> machine = std::make_unique<Machine>();
-  return machine;
+  static auto* machine = new std::unique_ptr<Machine>(std::make_unique<Machine>());
+  return *machine;
 }
 
 }  // namespace
