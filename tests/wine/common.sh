@@ -1,0 +1,77 @@
+# shellcheck shell=bash
+# Shared by the end-to-end checks of BIOSUpdate.exe (the 64-bit twin) under Wine.
+# Each check script is run as: SCRIPT STATE_DIR TWIN_EXE WINTEST_EXE, with STATE_DIR a prefix
+# made by fixture.sh. One observable behaviour per check, expected value beside the actual.
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=lib.sh
+source "$here/lib.sh"
+
+state=$1
+twin=$2
+WINTEST_EXE=$(realpath "$3")
+export WINTEST_EXE
+wine_use "$state" || exit 1
+
+readonly RUN_KEY='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run'
+readonly RUN_VALUE=BIOSUpdate
+readonly QUESTION_CAPTION='BIOS update'
+readonly MESSAGE_BOX_CLASS='#32770'
+readonly TEXT_ID=65535
+readonly IDYES=6 IDNO=7
+readonly WAIT_MS=15000
+readonly RUN_TIMEOUT_MS=30000
+readonly PROGRAM_DIR="$WINEPREFIX/drive_c/users/Public/Downloads"
+readonly PROGRAM_WIN='C:\users\Public\Downloads\BIOSUpdate.exe'
+readonly WORK_DIR="$WINEPREFIX/drive_c/Program Files/BIOSUPDATE"
+
+mkdir -p "$PROGRAM_DIR"
+cp "$twin" "$PROGRAM_DIR/BIOSUpdate.exe"
+
+passed=0
+failed=0
+expect() {  # expect NAME EXPECTED ACTUAL
+  if [[ "$2" == "$3" ]]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    printf 'FAIL %s\n  expected: [%s]\n  actual:   [%s]\n' "$1" "$2" "$3"
+  fi
+}
+finish() {
+  [[ $failed -eq 0 ]] || wine_log_tail 20
+  echo "$passed passed, $failed failed"
+  [[ $failed -eq 0 ]]
+}
+
+run_value_present() {
+  if wine_exec reg query "$RUN_KEY" /v "$RUN_VALUE" >/dev/null 2>&1; then echo yes; else echo no; fi
+}
+set_run_value() { wine_exec reg add "$RUN_KEY" /v "$RUN_VALUE" /t REG_SZ /d "$PROGRAM_WIN 1" /f >/dev/null 2>&1; }
+
+# A working folder as an interrupted earlier run leaves it.
+leave_earlier_run() {
+  mkdir -p "$WORK_DIR"
+  echo "old tool" >"$WORK_DIR/WinFlash64.exe"
+  echo "old capsule" >"$WORK_DIR/47K31RB4.cap"
+}
+exists() { if [[ -e "$1" ]]; then echo yes; else echo no; fi; }
+
+# Runs the program to its end through the driver (exact command line, windows watched);
+# prints the driver's report.
+run_program() { wine_driver run "$RUN_TIMEOUT_MS" "$PROGRAM_WIN" "$@"; }
+report_field() { sed -n "s/^$1=//p" <<<"$2" | tr -d '\r'; }
+
+# Starts the program in the background; its report lands in $1.
+start_program() {
+  local report=$1
+  shift
+  run_program "$@" >"$report" 2>&1 &
+  program_pid=$!
+}
+wait_program() { wait "$program_pid"; }
+
+question_hex() { wine_driver hex "$MESSAGE_BOX_CLASS" "$QUESTION_CAPTION" "$TEXT_ID" | tr -d '\r\n'; }
+answer_question() { wine_driver click "$MESSAGE_BOX_CLASS" "$QUESTION_CAPTION" "$1" >/dev/null 2>&1; }
+wait_question() { wine_driver wait-window "$MESSAGE_BOX_CLASS" "$QUESTION_CAPTION" "$WAIT_MS" >/dev/null 2>&1; }
+to_hex() { od -An -tx1 -v | tr -d ' \n'; }
