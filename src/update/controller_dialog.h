@@ -9,10 +9,6 @@ namespace update {
 
 inline constexpr win::UINT kControllerDialogTemplateId = 102;
 inline constexpr int kWindowIconResourceId = 128;
-// Posted by the update worker when the update has ended; wParam says whether to restart.
-inline constexpr win::UINT kFinishMessage = 0x806;
-inline constexpr win::WPARAM kFinishWithRestart = 100;
-inline constexpr win::WPARAM kFinishWithoutRestart = 0;
 // Posted by the window to itself to end its modal loop.
 inline constexpr win::UINT kQuitMessage = 0x807;
 inline constexpr int kQuitExitCode = 0;
@@ -20,8 +16,6 @@ inline constexpr int kQuitExitCode = 0;
 class CBiosUpdateDlg : public win::CDialog {
  public:
   CBiosUpdateDlg();
-
-  const std::string& StatusText() const { return m_statusText; }
 
  protected:
   win::BOOL OnInitDialog() override;
@@ -36,7 +30,6 @@ class CBiosUpdateDlg : public win::CDialog {
   win::BOOL BeginUpdate();
   void QuitAfterCleanUp();
 
-  std::string m_statusText;
   // Working text for the title, the question and the first status text before they are used.
   std::string m_messageText;
   win::HICON m_icon;
