@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ libgtest-dev          # host build and unit tests
   g++-mingw-w64-i686 g++-mingw-w64-x86-64     # the product and its 64-bit twin
-  wine wine64 xvfb                            # end-to-end runs of the twin
+  wine wine64 xvfb locales fonts-wine         # end-to-end runs of the twin (locales: localedef for ko_KR)
   imagemagick fonts-nanum                     # screenshots, Hangul on screen
   umockdev                                    # choosing the BIOS version Wine reports
 )

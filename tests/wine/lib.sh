@@ -12,8 +12,9 @@
 #   wine_prefix_destroy STATE_DIR  stops Wine and Xvfb, removes STATE_DIR
 #
 # Wine and Xvfb write into STATE_DIR/wine.log and STATE_DIR/xvfb.log, never to the
-# terminal; a program's own stdout is passed through. Settings read from the
-# environment: XVFB_SCREEN (default 1024x768x24).
+# terminal; a program's own stdout is passed through (its stderr goes to wine.log, and
+# its stdin is /dev/null). Settings read from the environment: XVFB_SCREEN (default
+# 1024x768x24).
 
 WINE_LOADER_BIN=/usr/lib/wine/wine64
 # The real server, not Debian's wrapper script, which forces "-p0" (exit as soon as
@@ -22,6 +23,7 @@ WINE_SERVER_BIN=/usr/lib/wine/wineserver64
 WINE_FIRST_DISPLAY=90
 WINE_LAST_DISPLAY=189
 WINE_XVFB_WAIT_S=10
+WINE_XVFB_POLL_S=0.05
 WINE_STOP_WAIT_S=30
 # How long an idle wineserver stays up before it exits on its own.
 WINE_SERVER_IDLE_S=300
@@ -37,15 +39,26 @@ _wine_require_prefix() {
     _wine_fail "no prefix in use: wine_prefix_create or wine_use first"
 }
 
-# Seconds since the epoch with fractions, for bounded waits.
-_wine_now() { date +%s.%N; }
-_wine_elapsed_since() { awk -v start="$1" -v now="$(_wine_now)" 'BEGIN { print now - start }'; }
-_wine_before() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a < b) }'; }
+# Whether a process runs: exists and is not a zombie (one that exited but whose new
+# parent has not reaped it yet still answers kill -0).
+_wine_running() {
+  local stat
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+  stat=${stat##*) }
+  [[ "${stat:0:1}" != Z ]]
+}
+
+# Whether display :N is served by the Xvfb with process id PID: its socket is there
+# and its lock file names that process.
+_wine_xvfb_serves() {
+  local n="$1" pid="$2"
+  [[ -S "/tmp/.X11-unix/X${n}" && "$(tr -d ' \n' <"/tmp/.X${n}-lock" 2>/dev/null)" == "$pid" ]]
+}
 
 # Starts Xvfb on the first free display from :90 up and waits for its socket.
 # Sets WINE_XVFB_DISPLAY and WINE_XVFB_PID.
 _wine_start_xvfb() {
-  local state="$1" screen="${XVFB_SCREEN:-1024x768x24}" n pid start
+  local state="$1" screen="${XVFB_SCREEN:-1024x768x24}" n pid polls
   for ((n = WINE_FIRST_DISPLAY; n <= WINE_LAST_DISPLAY; n++)); do
     [[ -e "/tmp/.X${n}-lock" || -e "/tmp/.X11-unix/X${n}" ]] && continue
     echo "== Xvfb :$n -screen 0 $screen" >>"$state/xvfb.log"
@@ -54,21 +67,29 @@ _wine_start_xvfb() {
     # scripts that `wine_use` the prefix.
     pid=$(setsid Xvfb ":$n" -screen 0 "$screen" -nolisten tcp \
       </dev/null >>"$state/xvfb.log" 2>&1 & echo $!)
-    start=$(_wine_now)
     # Another test may have taken the same number a moment earlier: then this Xvfb
     # exits on the lock, and the next number is tried.
-    while kill -0 "$pid" 2>/dev/null && [[ ! -S "/tmp/.X11-unix/X${n}" ]] &&
-      _wine_before "$(_wine_elapsed_since "$start")" "$WINE_XVFB_WAIT_S"; do
-      sleep 0.05
+    polls=$(awk -v s="$WINE_XVFB_WAIT_S" -v p="$WINE_XVFB_POLL_S" 'BEGIN { print int(s / p) }')
+    while ((polls-- > 0)) && _wine_running "$pid" && ! _wine_xvfb_serves "$n" "$pid"; do
+      sleep "$WINE_XVFB_POLL_S"
     done
-    if [[ -S "/tmp/.X11-unix/X${n}" ]] && kill -0 "$pid" 2>/dev/null; then
+    if _wine_running "$pid" && _wine_xvfb_serves "$n" "$pid"; then
       WINE_XVFB_DISPLAY=":$n"
       WINE_XVFB_PID=$pid
       return 0
     fi
     kill "$pid" 2>/dev/null
+    _wine_wait_exit "$pid" "$WINE_STOP_WAIT_S"
   done
   _wine_fail "no free X display between :$WINE_FIRST_DISPLAY and :$WINE_LAST_DISPLAY"
+}
+
+# Waits, at most SECONDS, until process PID has ended.
+_wine_wait_exit() {
+  local pid="$1" polls
+  polls=$(awk -v s="$2" -v p="$WINE_XVFB_POLL_S" 'BEGIN { print int(s / p) }')
+  while ((polls-- > 0)) && _wine_running "$pid"; do sleep "$WINE_XVFB_POLL_S"; done
+  ! _wine_running "$pid"
 }
 
 _wine_write_env() {
@@ -124,8 +145,11 @@ wine_prefix_create() {
   # window manager (there is none on Xvfb) they would have no caption, and hiding one
   # would wait 2 s for the manager: every closing message box would take that long.
   "$WINELOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f \
-    </dev/null >>"$state/wine.log" 2>&1 ||
-    { _wine_fail "cannot set the X11 driver to unmanaged windows"; return 1; }
+    </dev/null >>"$state/wine.log" 2>&1 || {
+    wine_log_tail 20 >&2
+    _wine_fail "cannot set the X11 driver to unmanaged windows"
+    return 1
+  }
   timeout "$WINE_STOP_WAIT_S" "$WINESERVER" -w >>"$state/wine.log" 2>&1 ||
     { _wine_fail "wineserver did not finish after wineboot"; return 1; }
   _wine_start_server
@@ -226,8 +250,8 @@ wine_prefix_destroy() {
     )
     pid=$(sed -n 's/^export WINE_XVFB_PID=//p' "$state/env.sh")
     if [[ -n "$pid" && "$(cat "/proc/$pid/comm" 2>/dev/null)" == Xvfb ]]; then
-      kill "$pid"
-      timeout "$WINE_STOP_WAIT_S" tail --pid="$pid" -f /dev/null
+      kill "$pid" 2>/dev/null
+      _wine_wait_exit "$pid" "$WINE_STOP_WAIT_S"
     fi
   fi
   rm -rf -- "$state"

@@ -14,3 +14,7 @@ foreach(check cleanup_mode update_mode_no korean_question second_instance)
   set_tests_properties(wine.${check} PROPERTIES
     FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix TIMEOUT 300)
 endforeach()
+
+# The harness itself: the driver's commands against message boxes of known text and icon.
+add_test(NAME wine.harness_smoke COMMAND bash ${WINE_DIR}/smoke.sh ${WINTEST_EXE})
+set_tests_properties(wine.harness_smoke PROPERTIES RESOURCE_LOCK wine_prefix TIMEOUT 300)

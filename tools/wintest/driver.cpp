@@ -42,6 +42,7 @@ constexpr int kExitUsage = 2;
 constexpr DWORD kPollIntervalMs = 10;
 constexpr UINT kSendTimeoutMs = 5000;
 constexpr UINT kClickWaitMs = 2000;
+constexpr DWORD kTerminateWaitMs = 5000;
 constexpr std::string_view kAnyClass = "-";
 constexpr std::string_view kButtonClass = "Button";
 constexpr std::string_view kStaticClass = "Static";
@@ -305,12 +306,14 @@ std::vector<HWND> visibleTopLevelWindows() {
   return windows;
 }
 
-std::string hwndHex(HWND hwnd) {
+// "0x" and at least `digits` lowercase hex digits.
+std::string hexValue(unsigned long long value, int digits) {
   char text[32];
-  std::snprintf(text, sizeof text, "0x%08llx",
-                static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(hwnd)));
+  std::snprintf(text, sizeof text, "0x%0*llx", digits, value);
   return text;
 }
+
+std::string hwndHex(HWND hwnd) { return hexValue(reinterpret_cast<uintptr_t>(hwnd), 8); }
 
 // Polls until present() is true or the timeout passes; true when it became true.
 template <typename Predicate>
@@ -582,6 +585,16 @@ Process startProcess(std::string commandLine) {
   return {UniqueHandle(info.hProcess), info.dwProcessId};
 }
 
+// Waits for the process to end, noting its windows every poll; false on timeout.
+bool watchUntilExit(const Process& child, DWORD timeoutMs, std::vector<SeenWindow>& seen) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    recordWindows(child.pid, seen);
+    if (WaitForSingleObject(child.process.get(), kPollIntervalMs) == WAIT_OBJECT_0) return true;
+    if (GetTickCount64() >= deadline) return false;
+  }
+}
+
 void printSeenWindows(const std::vector<SeenWindow>& seen) {
   printLine("windows=" + std::to_string(seen.size()));
   for (const SeenWindow& w : seen) printLine("window " + describeName(w.cls, w.caption));
@@ -652,40 +665,35 @@ int cmdClick(Args args) {
 }
 
 int cmdWindowInfo(Args args) {
-  HWND hwnd = requireWindow(args[0], args[1]);
-  const LONG exStyle = GetWindowLongA(hwnd, GWL_EXSTYLE);
+  const HWND hwnd = requireWindow(args[0], args[1]);
+  const DWORD style = static_cast<DWORD>(GetWindowLongA(hwnd, GWL_STYLE));
+  const DWORD exStyle = static_cast<DWORD>(GetWindowLongA(hwnd, GWL_EXSTYLE));
   RECT rect{};
   GetWindowRect(hwnd, &rect);
-  char line[128];
   printLine("pid=" + std::to_string(windowProcessId(hwnd)));
-  std::snprintf(line, sizeof line, "style=0x%08lx", static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_STYLE)));
-  printLine(line);
-  std::snprintf(line, sizeof line, "exstyle=0x%08lx", static_cast<unsigned long>(exStyle));
-  printLine(line);
-  std::snprintf(line, sizeof line, "rect=%ld,%ld,%ld,%ld", rect.left, rect.top, rect.right,
-                rect.bottom);
-  printLine(line);
+  printLine("style=" + hexValue(style, 8));
+  printLine("exstyle=" + hexValue(exStyle, 8));
+  printLine("rect=" + std::to_string(rect.left) + "," + std::to_string(rect.top) + "," +
+            std::to_string(rect.right) + "," + std::to_string(rect.bottom));
   printLine(std::string("visible=") + (IsWindowVisible(hwnd) ? "1" : "0"));
   printLine(std::string("topmost=") + ((exStyle & WS_EX_TOPMOST) ? "1" : "0"));
   printLine("caption=" + windowText(hwnd));
   return kExitOk;
 }
 
+// The seen windows are printed after "timeout" too: they tell what the program was
+// waiting on.
 int cmdRun(Args args) {
   const DWORD timeout = parseTimeout(args[0]);
-  const Process child = startProcess(buildCommandLine(args[1], args.size() > 2 ? args[2] : nullptr));
+  const Process child =
+      startProcess(buildCommandLine(args[1], args.size() > 2 ? args[2] : nullptr));
   std::vector<SeenWindow> seen;
-  const ULONGLONG deadline = GetTickCount64() + timeout;
-  for (;;) {
-    recordWindows(child.pid, seen);
-    if (WaitForSingleObject(child.process.get(), kPollIntervalMs) == WAIT_OBJECT_0) break;
-    if (GetTickCount64() >= deadline) {
-      TerminateProcess(child.process.get(), kExitFailed);
-      WaitForSingleObject(child.process.get(), INFINITE);
-      printLine("timeout");
-      printSeenWindows(seen);
-      return kExitFailed;
-    }
+  if (!watchUntilExit(child, timeout, seen)) {
+    TerminateProcess(child.process.get(), kExitFailed);
+    WaitForSingleObject(child.process.get(), kTerminateWaitMs);
+    printLine("timeout");
+    printSeenWindows(seen);
+    return kExitFailed;
   }
   DWORD exitCode = 0;
   GetExitCodeProcess(child.process.get(), &exitCode);
@@ -697,7 +705,8 @@ int cmdRun(Args args) {
 int cmdScreenshot(Args args) {
   const Canvas screen = captureScreen();
   writeBmp(args[0], screen);
-  printLine(std::to_string(screen.width()) + "x" + std::to_string(screen.height()) + " " + args[0]);
+  printLine(std::to_string(screen.width()) + "x" + std::to_string(screen.height()) + " " +
+            args[0]);
   return kExitOk;
 }
 
@@ -728,11 +737,8 @@ int cmdWriteCmdline(Args args) {
 
 // The locale Windows programs here see, to check which one the prefix runs in.
 int cmdSystemLocale(Args) {
-  char line[64];
-  std::snprintf(line, sizeof line, "langid=0x%04x", GetSystemDefaultLangID());
-  printLine(line);
-  std::snprintf(line, sizeof line, "lcid=0x%04lx", static_cast<unsigned long>(GetSystemDefaultLCID()));
-  printLine(line);
+  printLine("langid=" + hexValue(GetSystemDefaultLangID(), 4));
+  printLine("lcid=" + hexValue(GetSystemDefaultLCID(), 4));
   printLine("acp=" + std::to_string(GetACP()));
   return kExitOk;
 }
