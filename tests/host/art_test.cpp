@@ -185,6 +185,17 @@ TEST_P(ArtBackground, BlackOutsideLogoAreaAndTrack) {
   }
 }
 
+}  // namespace
+
+namespace art {
+// Names the picture in test listings instead of dumping its bytes.
+void PrintTo(Background background, std::ostream* os) {
+  *os << (background == Background::k134 ? "Korean picture 134" : "English picture 135");
+}
+}  // namespace art
+
+namespace {
+
 INSTANTIATE_TEST_SUITE_P(Both, ArtBackground,
                          testing::Values(art::Background::k134, art::Background::k135),
                          [](const testing::TestParamInfo<art::Background>& test) {

@@ -2,6 +2,8 @@
 // must name the field that is wrong.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 #include <cstdint>
 #include <functional>
@@ -74,6 +76,8 @@ struct Corruption {
   std::function<void(Bytes&)> apply;
   const char* reason;  // expected exactly
 };
+
+void PrintTo(const Corruption& corruption, std::ostream* os) { *os << corruption.name; }
 
 class CapsuleCorruption : public testing::TestWithParam<Corruption> {};
 
