@@ -9,6 +9,9 @@
 namespace app {
 namespace {
 
+// The payload file is opened by nobody else while it is written.
+constexpr win::DWORD kNoSharing = 0;
+
 std::optional<std::string> InWorkingFolder(const char* fileName) {
   std::optional<std::string> path = WorkingFolderPath();
   if (!path) return std::nullopt;
@@ -24,7 +27,7 @@ void CreateWorkingFolder(const std::string& folder) { win::CreateDirectoryA(fold
 // Creates the file and writes all bytes in one write. On any failure the file is removed, so
 // that a later step can never find (and flash) a partial payload.
 PayloadResult WriteWholeFile(const std::string& path, const void* bytes, win::DWORD size) {
-  win::UniqueFile file(win::CreateFileA(path.c_str(), win::GENERIC_WRITE, 0, nullptr,
+  win::UniqueFile file(win::CreateFileA(path.c_str(), win::GENERIC_WRITE, kNoSharing, nullptr,
                                         win::CREATE_ALWAYS, win::FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.Valid()) return PayloadResult::WriteFailed;
 

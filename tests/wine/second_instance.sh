@@ -16,6 +16,7 @@ if wait_question; then
     start=$(date +%s%N)
     report=$(run_program "$args")
     elapsed_ms=$(( ($(date +%s%N) - start) / 1000000 ))
+    echo "$label ended after ${elapsed_ms} ms"
     expect "$label exits 0" "0" "$(report_field exit "$report")"
     expect "$label shows no window" "0" "$(report_field windows "$report")"
     expect "$label ends at once (under ${AT_ONCE_MS} ms; took ${elapsed_ms})" "yes" \
