@@ -58,7 +58,6 @@ class CDialog : public CWnd {
   // not be created, else 0.
   LONG_PTR DoModal();
 
-  UINT TemplateId() const { return m_templateId; }
 
  protected:
   friend class FrameworkAccess;

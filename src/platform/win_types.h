@@ -68,7 +68,6 @@ inline constexpr std::size_t MAX_PATH = 260;
   X(GENERIC_WRITE, DWORD, 0x40000000)                                                             \
   X(CREATE_ALWAYS, DWORD, 2)                                                                      \
   X(FILE_ATTRIBUTE_NORMAL, DWORD, 0x80)                                                           \
-  X(FILE_ATTRIBUTE_DIRECTORY, DWORD, 0x10)                                                        \
   /* shell folders */                                                                             \
   X(CSIDL_PROGRAM_FILES, int, 0x26)                                                               \
   X(SHGFP_TYPE_CURRENT, DWORD, 0)                                                                 \
@@ -84,18 +83,15 @@ inline constexpr std::size_t MAX_PATH = 260;
   X(IDYES, int, 6)                                                                                \
   X(IDNO, int, 7)                                                                                 \
   /* windows and messages */                                                                      \
-  X(WM_NULL, UINT, 0x0000)                                                                        \
   X(WM_CLOSE, UINT, 0x0010)                                                                       \
   X(WM_QUIT, UINT, 0x0012)                                                                        \
   X(WM_QUERYENDSESSION, UINT, 0x0011)                                                             \
-  X(WM_ENDSESSION, UINT, 0x0016)                                                                  \
   X(WM_QUERYDRAGICON, UINT, 0x0037)                                                               \
   X(WM_SETICON, UINT, 0x0080)                                                                     \
   X(WM_INITDIALOG, UINT, 0x0110)                                                                  \
   X(WM_TIMER, UINT, 0x0113)                                                                       \
   X(WM_KEYDOWN, UINT, 0x0100)                                                                     \
   X(WM_SYSKEYDOWN, UINT, 0x0104)                                                                  \
-  X(WM_USER, UINT, 0x0400)                                                                        \
   X(ICON_SMALL, WPARAM, 0)                                                                        \
   X(ICON_BIG, WPARAM, 1)                                                                          \
   X(GWL_EXSTYLE, int, -20)                                                                        \
@@ -122,7 +118,6 @@ inline constexpr bool kIs64BitProcess = true;
 inline constexpr bool kIs64BitProcess = false;
 #endif
 
-inline constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 inline constexpr bool FAILED(HRESULT hr) { return hr < 0; }
 
 }  // namespace win

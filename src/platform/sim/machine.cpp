@@ -94,10 +94,6 @@ std::optional<RegistryValue> Machine::RegistryValueOf(const std::string& key,
   return v->second;
 }
 
-bool Machine::RegistryKeyExists(const std::string& key) const {
-  return registry_.count(Normal(key)) != 0;
-}
-
 // ----- files and folders -----
 
 void Machine::AddFolder(const std::string& path) { folders_.insert(Normal(path)); }
@@ -214,11 +210,6 @@ void Machine::DestroyWindow(win::HWND window) {
 Window* Machine::WindowOf(win::HWND window) {
   const auto it = windows_.find(reinterpret_cast<std::uintptr_t>(window));
   return it == windows_.end() ? nullptr : &it->second;
-}
-
-void Machine::PostQuit(int code) {
-  (void)code;
-  quitPosted_ = true;
 }
 
 std::optional<win::MSG> Machine::NextMessage() {

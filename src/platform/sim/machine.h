@@ -101,7 +101,6 @@ class Machine {
   // ----- registry -----
   void SetRegistryValue(const std::string& key, const std::string& name, RegistryValue value);
   std::optional<RegistryValue> RegistryValueOf(const std::string& key, const std::string& name) const;
-  bool RegistryKeyExists(const std::string& key) const;
 
   // ----- files and folders (paths are case-insensitive, "\" separated) -----
   void AddFolder(const std::string& path);
@@ -156,7 +155,7 @@ class Machine {
   void DestroyWindow(win::HWND window);
   Window* WindowOf(win::HWND window);
   void Post(win::MSG msg) { queue_.push_back(msg); }
-  void PostQuit(int code);
+  void PostQuit() { quitPosted_ = true; }
   // The next message for the modal loop; empty when the quit request arrives.
   std::optional<win::MSG> NextMessage();
 

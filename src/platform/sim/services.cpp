@@ -311,7 +311,7 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 void PostQuitMessage(int exitCode) {
   M().Log("PostQuitMessage", std::to_string(exitCode));
-  M().PostQuit(exitCode);
+  M().PostQuit();
 }
 
 BOOL SetWindowTextA(HWND window, const char* text) {
