@@ -34,6 +34,11 @@ class CWnd {
   HICON SetIcon(HICON icon, BOOL bigIcon);
   // Removes and then adds extended window styles; true when the style changed.
   BOOL ModifyStyleEx(DWORD remove, DWORD add);
+  UINT_PTR SetTimer(UINT_PTR id, UINT elapseMs);
+  BOOL KillTimer(UINT_PTR id);
+  // The whole client area, without erasing the background.
+  void Invalidate(BOOL erase = TRUE);
+  BOOL SetWindowPos(HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 
   HWND m_hWnd = nullptr;
 
@@ -96,6 +101,54 @@ class CWinApp {
   // The framework's support for hosting controls in dialogs.
   void EnableControlContainer();
 };
+
+// A thread of the program's own. CreateThread starts it; the thread runs InitInstance and,
+// when that returns true, Run; then ExitInstance. With m_bAutoDelete (the default) the object
+// deletes itself when its thread ends. When CreateThread fails the object is not deleted: its
+// creator still owns it.
+class CWinThread {
+ public:
+  CWinThread() = default;
+  virtual ~CWinThread();
+  CWinThread(const CWinThread&) = delete;
+  CWinThread& operator=(const CWinThread&) = delete;
+
+  BOOL CreateThread(DWORD creationFlags = 0, std::size_t stackSize = 0,
+                    void* securityAttributes = nullptr);
+
+  virtual BOOL InitInstance();
+  virtual int ExitInstance();
+  // The thread's message loop; a thread whose InitInstance returns false never gets here.
+  virtual int Run();
+
+  BOOL m_bAutoDelete = TRUE;
+  HANDLE m_hThread = nullptr;
+  DWORD m_nThreadID = 0;
+
+ private:
+  static DWORD BIOSUPDATE_CALLBACK ThreadEntry(void* parameter);
+};
+
+// A window's message map in the manner of WTL's BEGIN_MSG_MAP: a table of message numbers and
+// member handlers, walked in order. A handler returns the message's result.
+template <typename Window>
+struct MessageMapEntry {
+  UINT message;
+  LRESULT (Window::*handler)(WPARAM wParam, LPARAM lParam);
+};
+
+// Runs the first handler for the message; false when the map has none.
+template <typename Window, std::size_t N>
+bool DispatchMessageMap(Window& window, const MessageMapEntry<Window> (&map)[N], UINT message,
+                        WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  for (const MessageMapEntry<Window>& entry : map) {
+    if (entry.message == message) {
+      *result = (window.*entry.handler)(wParam, lParam);
+      return true;
+    }
+  }
+  return false;
+}
 
 CWinApp* AfxGetApp();
 HINSTANCE AfxGetInstanceHandle();

@@ -6,6 +6,7 @@ namespace win {
 namespace {
 
 CWinApp* g_application = nullptr;
+constexpr DWORD kResumeFailed = static_cast<DWORD>(-1);
 
 }  // namespace
 
@@ -32,6 +33,18 @@ BOOL CWnd::ModifyStyleEx(DWORD remove, DWORD add) {
   return TRUE;
 }
 
+UINT_PTR CWnd::SetTimer(UINT_PTR id, UINT elapseMs) {
+  return win::SetTimer(m_hWnd, id, elapseMs, nullptr);
+}
+
+BOOL CWnd::KillTimer(UINT_PTR id) { return win::KillTimer(m_hWnd, id); }
+
+void CWnd::Invalidate(BOOL erase) { win::InvalidateRect(m_hWnd, nullptr, erase); }
+
+BOOL CWnd::SetWindowPos(HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
+  return win::SetWindowPos(m_hWnd, insertAfter, x, y, cx, cy, flags);
+}
+
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   LRESULT result = 0;
   if (OnWndMsg(message, wParam, lParam, &result)) return result;
@@ -43,6 +56,37 @@ bool CWnd::OnWndMsg(UINT, WPARAM, LPARAM, LRESULT*) { return false; }
 CDialog::CDialog(UINT templateId, CWnd* parent) : m_templateId(templateId), m_parent(parent) {}
 
 BOOL CDialog::OnInitDialog() { return TRUE; }
+
+CWinThread::~CWinThread() {
+  if (m_hThread != nullptr) CloseHandle(m_hThread);
+}
+
+// The thread is made suspended and let go only once the handle is stored: an auto-deleting
+// thread may otherwise end, and delete this object, before CreateThread has returned.
+BOOL CWinThread::CreateThread(DWORD creationFlags, std::size_t stackSize, void* securityAttributes) {
+  m_hThread = win::CreateThread(securityAttributes, stackSize, &CWinThread::ThreadEntry, this,
+                                creationFlags | CREATE_SUSPENDED, &m_nThreadID);
+  if (m_hThread == nullptr) return FALSE;
+  if ((creationFlags & CREATE_SUSPENDED) == 0 && win::ResumeThread(m_hThread) == kResumeFailed) {
+    CloseHandle(m_hThread);
+    m_hThread = nullptr;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CWinThread::InitInstance() { return FALSE; }
+
+int CWinThread::ExitInstance() { return 0; }
+
+int CWinThread::Run() { return ExitInstance(); }
+
+DWORD BIOSUPDATE_CALLBACK CWinThread::ThreadEntry(void* parameter) {
+  auto* thread = static_cast<CWinThread*>(parameter);
+  const int exitCode = thread->InitInstance() != FALSE ? thread->Run() : thread->ExitInstance();
+  if (thread->m_bAutoDelete != FALSE) delete thread;
+  return static_cast<DWORD>(exitCode);
+}
 
 CWinApp::CWinApp(const char*) { g_application = this; }
 

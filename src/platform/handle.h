@@ -30,6 +30,11 @@ class UniqueHandle {
   [[nodiscard]] bool Valid() const { return !Traits::IsNone(handle_); }
   [[nodiscard]] Handle Get() const { return handle_; }
   Handle Release() { return std::exchange(handle_, Traits::None()); }
+  // For calls that hand a new handle out through a pointer: the old one is closed first.
+  Handle* Put() {
+    Close();
+    return &handle_;
+  }
 
   // Closes now and reports whether the system accepted the close; a file whose close fails
   // may not hold everything that was written to it.
@@ -69,7 +74,39 @@ struct ResourceTraits {
   }
 };
 
+// An open registry key.
+struct RegistryKeyTraits {
+  using Handle = HKEY;
+  static Handle None() { return nullptr; }
+  static bool IsNone(Handle h) { return h == nullptr; }
+  static bool Close(Handle h) { return RegCloseKey(h) == ERROR_SUCCESS; }
+};
+
+// A search of FindFirstFileA.
+struct FindHandleTraits {
+  using Handle = HANDLE;
+  static Handle None() { return InvalidHandle(); }
+  static bool IsNone(Handle h) { return h == InvalidHandle(); }
+  static bool Close(Handle h) { return FindClose(h) != FALSE; }
+};
+
+// A COM object of the seam, released once.
+template <typename Pointer>
+struct ComTraits {
+  using Handle = Pointer;
+  static Handle None() { return nullptr; }
+  static bool IsNone(Handle h) { return h == nullptr; }
+  static bool Close(Handle h) {
+    ComRelease(h);
+    return true;
+  }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
+using UniqueFind = UniqueHandle<FindHandleTraits>;
+template <typename Pointer>
+using ComPtr = UniqueHandle<ComTraits<Pointer>>;
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniqueResource = UniqueHandle<ResourceTraits>;
 

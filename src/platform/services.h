@@ -5,6 +5,8 @@
 // program actually calls is here.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/win_types.h"
 
 namespace win {
@@ -19,22 +21,65 @@ BOOL IsWow64Process(HANDLE process, BOOL* isWow64);
 DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size);
 HINSTANCE GetModuleHandleA(const char* moduleName);
 void Sleep(DWORD milliseconds);
+HANDLE CreateThread(void* securityAttributes, std::size_t stackSize, LPTHREAD_START_ROUTINE start,
+                    void* parameter, DWORD creationFlags, DWORD* threadId);
+DWORD ResumeThread(HANDLE thread);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+DWORD GetEnvironmentVariableA(const char* name, char* buffer, DWORD size);
+UINT GetSystemDirectoryA(char* buffer, UINT size);
+BOOL SetCurrentDirectoryA(const char* path);
+DWORD GetCurrentDirectoryA(DWORD size, char* buffer);
+// The process is created with start-up information that is all zero apart from its size.
+BOOL CreateProcessA(const char* applicationName, char* commandLine, void* processAttributes,
+                    void* threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                    void* environment, const char* currentDirectory,
+                    PROCESS_INFORMATION* processInformation);
+HINSTANCE ShellExecuteA(HWND owner, const char* verb, const char* file, const char* parameters,
+                        const char* directory, int showCommand);
 void OutputDebugStringA(const char* text);
 // The run-time library's exit: static objects are destroyed and the process ends at once.
 [[noreturn]] void CrtExit(int code);
 
-// --- language ---------------------------------------------------------------------------
+// --- language and text ------------------------------------------------------------------
 LANGID GetSystemDefaultLangID();
 LCID GetSystemDefaultLCID();
+// Upper-cases in place by the rules of the system's ANSI code page (double-byte characters
+// keep their bytes). Returns the count of bytes processed.
+DWORD CharUpperBuffA(char* text, DWORD length);
+int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int length,
+                        char16_t* wide, int wideLength);
+int WideCharToMultiByte(UINT codePage, DWORD flags, const char16_t* wide, int wideLength,
+                        char* text, int length);
 
 // --- COM --------------------------------------------------------------------------------
 HRESULT CoInitialize(void* reserved);
 HRESULT CoInitializeSecurity(void* securityDescriptor, LONG authServiceCount, void* authServices,
                              void* reserved1, DWORD authnLevel, DWORD impLevel, void* authList,
                              DWORD capabilities, void* reserved3);
+// CoCreateInstance of the WbemLocator class, in-process, for its IWbemLocator interface.
+HRESULT CoCreateWbemLocator(IWbemLocator* locator);
+// IWbemLocator::ConnectServer with no user, password, locale or authority, flags 0, no context.
+HRESULT ConnectServer(IWbemLocator locator, const char16_t* networkResource,
+                      IWbemServices* services);
+// IWbemServices::CreateInstanceEnum with flags 0 and no context.
+HRESULT CreateInstanceEnum(IWbemServices services, const char16_t* className,
+                           IEnumWbemClassObject* enumerator);
+// IEnumWbemClassObject::Next.
+HRESULT EnumNext(IEnumWbemClassObject enumerator, LONG timeoutMs, ULONG count,
+                 IWbemClassObject* objects, ULONG* returned);
+// IWbemClassObject::Get with flags 0, no type and no flavour asked for.
+HRESULT ObjectGet(IWbemClassObject object, const char16_t* name, VARIANT* value);
+void VariantInit(VARIANT* value);
+HRESULT VariantClear(VARIANT* value);
+ULONG ComRelease(IUnknown object);
 
 // --- registry ---------------------------------------------------------------------------
 LSTATUS SHDeleteValueA(HKEY key, const char* subKey, const char* valueName);
+LSTATUS RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, DWORD access, HKEY* result);
+LSTATUS RegCreateKeyA(HKEY key, const char* subKey, HKEY* result);
+LSTATUS RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type,
+                       const BYTE* data, DWORD size);
+LSTATUS RegCloseKey(HKEY key);
 
 // --- shell folders and files ------------------------------------------------------------
 HRESULT SHGetFolderPathA(HWND owner, int csidl, HANDLE token, DWORD flags, char* path);
@@ -44,6 +89,9 @@ BOOL DeleteFileA(const char* path);
 // FindFirstFileA and FindClose, reduced to the one question the program asks: does an entry
 // of that name exist? The search is closed before it returns.
 bool PathExists(const char* path);
+HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* found);
+BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* found);
+BOOL FindClose(HANDLE search);
 HANDLE CreateFileA(const char* path, DWORD access, DWORD shareMode, void* securityAttributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written, void* overlapped);
@@ -64,5 +112,22 @@ void PostQuitMessage(int exitCode);
 BOOL SetWindowTextA(HWND window, const char* text);
 LONG GetWindowLongA(HWND window, int index);
 LONG SetWindowLongA(HWND window, int index, LONG value);
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapseMs, void* timerProc);
+BOOL KillTimer(HWND window, UINT_PTR id);
+BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
+BOOL ValidateRect(HWND window, const RECT* rect);
+int GetSystemMetrics(int index);
+BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
+
+// --- low-level input hooks --------------------------------------------------------------
+HHOOK SetWindowsHookExA(int idHook, HOOKPROC procedure, HINSTANCE module, DWORD threadId);
+BOOL UnhookWindowsHookEx(HHOOK hook);
+LRESULT CallNextHookEx(HHOOK hook, int code, WPARAM wParam, LPARAM lParam);
+
+// --- power management (powrprof.dll, loaded from the system folder) ---------------------
+BOOLEAN CanUserWritePwrScheme();
+BOOLEAN ReadGlobalPwrPolicy(GLOBAL_POWER_POLICY* policy);
+BOOLEAN GetActivePwrScheme(UINT* scheme);
+BOOLEAN SetActivePwrScheme(UINT scheme, GLOBAL_POWER_POLICY* globalPolicy, void* powerPolicy);
 
 }  // namespace win

@@ -26,6 +26,9 @@ using LONG_PTR = std::intptr_t;
 using WPARAM = UINT_PTR;
 using LPARAM = LONG_PTR;
 using LRESULT = LONG_PTR;
+using ULONG = std::uint32_t;
+using BOOLEAN = std::uint8_t;
+using VARTYPE = std::uint16_t;
 
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;
@@ -39,6 +42,7 @@ struct HICON_;
 struct HRSRC_;
 struct HGLOBAL_;
 struct HINSTANCE_;
+struct HHOOK_;
 using HANDLE = HANDLE_*;
 using HWND = HWND_*;
 using HKEY = HKEY_*;
@@ -47,6 +51,102 @@ using HRSRC = HRSRC_*;
 using HGLOBAL = HGLOBAL_*;
 using HINSTANCE = HINSTANCE_*;
 using HMODULE = HINSTANCE;
+using HHOOK = HHOOK_*;
+
+// Callbacks that Windows calls use its calling convention, which differs on 32-bit x86.
+#if defined(_WIN32) && !defined(_WIN64)
+#define BIOSUPDATE_CALLBACK __attribute__((stdcall))
+#else
+#define BIOSUPDATE_CALLBACK
+#endif
+using HOOKPROC = LRESULT(BIOSUPDATE_CALLBACK*)(int code, WPARAM wParam, LPARAM lParam);
+using LPTHREAD_START_ROUTINE = DWORD(BIOSUPDATE_CALLBACK*)(void* parameter);
+
+struct RECT {
+  LONG left = 0;
+  LONG top = 0;
+  LONG right = 0;
+  LONG bottom = 0;
+};
+
+struct PROCESS_INFORMATION {
+  HANDLE hProcess = nullptr;
+  HANDLE hThread = nullptr;
+  DWORD dwProcessId = 0;
+  DWORD dwThreadId = 0;
+};
+
+// The part of WIN32_FIND_DATAA the program reads.
+struct WIN32_FIND_DATAA {
+  DWORD dwFileAttributes = 0;
+  char cFileName[260] = {};
+};
+
+// The global power policy, laid out as in <powrprof.h> (checked in win32/seam_check.cpp).
+struct POWER_ACTION_POLICY {
+  DWORD Action = 0;  // a POWER_ACTION value
+  ULONG Flags = 0;
+  ULONG EventCode = 0;
+  bool operator==(const POWER_ACTION_POLICY&) const = default;
+};
+
+struct SYSTEM_POWER_LEVEL {
+  BOOLEAN Enable = 0;
+  BYTE Spare[3] = {};
+  ULONG BatteryLevel = 0;
+  POWER_ACTION_POLICY PowerPolicy;
+  DWORD MinSystemState = 0;  // a SYSTEM_POWER_STATE value
+  bool operator==(const SYSTEM_POWER_LEVEL&) const = default;
+};
+
+inline constexpr int NUM_DISCHARGE_POLICIES = 4;
+
+struct GLOBAL_USER_POWER_POLICY {
+  ULONG Revision = 0;
+  POWER_ACTION_POLICY PowerButtonAc;
+  POWER_ACTION_POLICY PowerButtonDc;
+  POWER_ACTION_POLICY SleepButtonAc;
+  POWER_ACTION_POLICY SleepButtonDc;
+  POWER_ACTION_POLICY LidCloseAc;
+  POWER_ACTION_POLICY LidCloseDc;
+  SYSTEM_POWER_LEVEL DischargePolicy[NUM_DISCHARGE_POLICIES];
+  ULONG GlobalFlags = 0;
+  bool operator==(const GLOBAL_USER_POWER_POLICY&) const = default;
+};
+
+struct GLOBAL_MACHINE_POWER_POLICY {
+  ULONG Revision = 0;
+  DWORD LidOpenWakeAc = 0;  // SYSTEM_POWER_STATE
+  DWORD LidOpenWakeDc = 0;
+  ULONG BroadcastCapacityResolution = 0;
+  bool operator==(const GLOBAL_MACHINE_POWER_POLICY&) const = default;
+};
+
+struct GLOBAL_POWER_POLICY {
+  GLOBAL_USER_POWER_POLICY user;
+  GLOBAL_MACHINE_POWER_POLICY mach;
+  bool operator==(const GLOBAL_POWER_POLICY&) const = default;
+};
+
+// COM objects of WMI, reached through the services in services.h. Each kind is its own type;
+// all of them are released with ComRelease.
+struct IUnknown_ {};
+struct IWbemLocator_ : IUnknown_ {};
+struct IWbemServices_ : IUnknown_ {};
+struct IEnumWbemClassObject_ : IUnknown_ {};
+struct IWbemClassObject_ : IUnknown_ {};
+using IUnknown = IUnknown_*;
+using IWbemLocator = IWbemLocator_*;
+using IWbemServices = IWbemServices_*;
+using IEnumWbemClassObject = IEnumWbemClassObject_*;
+using IWbemClassObject = IWbemClassObject_*;
+
+// A property value as WMI hands it over. Only strings are looked at: for VT_BSTR, bstrVal is a
+// system string owned by the variant until VariantClear.
+struct VARIANT {
+  VARTYPE vt = 0;
+  const char16_t* bstrVal = nullptr;
+};
 
 inline constexpr std::size_t MAX_PATH = 260;
 
@@ -63,11 +163,52 @@ inline constexpr std::size_t MAX_PATH = 260;
   X(ERROR_DISK_FULL, DWORD, 112)                                                                  \
   X(ERROR_DIR_NOT_EMPTY, DWORD, 145)                                                              \
   X(ERROR_ALREADY_EXISTS, DWORD, 183)                                                             \
+  X(ERROR_NOT_ENOUGH_MEMORY, DWORD, 8)                                                            \
+  X(ERROR_NO_MORE_FILES, DWORD, 18)                                                               \
+  X(ERROR_INVALID_PARAMETER, DWORD, 87)                                                           \
+  X(ERROR_INSUFFICIENT_BUFFER, DWORD, 122)                                                        \
+  X(ERROR_BAD_EXE_FORMAT, DWORD, 193)                                                             \
+  X(ERROR_ENVVAR_NOT_FOUND, DWORD, 203)                                                           \
+  X(ERROR_INVALID_WINDOW_HANDLE, DWORD, 1400)                                                     \
+  X(ERROR_NOT_ENOUGH_QUOTA, DWORD, 1816)                                                          \
   X(S_OK, HRESULT, 0)                                                                             \
+  X(S_FALSE, HRESULT, 1)                                                                          \
+  X(E_FAIL, HRESULT, static_cast<HRESULT>(0x80004005u))                                           \
+  X(RPC_E_TOO_LATE, HRESULT, static_cast<HRESULT>(0x80010119u))                                   \
   /* files */                                                                                     \
   X(GENERIC_WRITE, DWORD, 0x40000000)                                                             \
   X(CREATE_ALWAYS, DWORD, 2)                                                                      \
   X(FILE_ATTRIBUTE_NORMAL, DWORD, 0x80)                                                           \
+  X(FILE_ATTRIBUTE_DIRECTORY, DWORD, 0x10)                                                        \
+  /* registry */                                                                                  \
+  X(KEY_SET_VALUE, DWORD, 0x0002)                                                                 \
+  X(REG_SZ, DWORD, 1)                                                                             \
+  X(REG_BINARY, DWORD, 3)                                                                         \
+  X(REG_DWORD, DWORD, 4)                                                                          \
+  /* processes, threads and waits */                                                              \
+  X(CREATE_NEW_CONSOLE, DWORD, 0x00000010)                                                        \
+  X(CREATE_SUSPENDED, DWORD, 0x00000004)                                                          \
+  X(INFINITE, DWORD, 0xFFFFFFFF)                                                                  \
+  X(WAIT_OBJECT_0, DWORD, 0)                                                                      \
+  X(WAIT_TIMEOUT, DWORD, 258)                                                                     \
+  X(WAIT_FAILED, DWORD, 0xFFFFFFFF)                                                               \
+  X(SW_SHOW, int, 5)                                                                              \
+  /* power */                                                                                     \
+  X(PowerActionNone, DWORD, 0)                                                                    \
+  X(POWER_FORCE_TRIGGER_RESET, ULONG, 0x80000000)                                                 \
+  X(PBT_APMQUERYSUSPEND, WPARAM, 0x0000)                                                          \
+  X(PBT_APMQUERYSTANDBY, WPARAM, 0x0001)                                                          \
+  X(PBT_APMSUSPEND, WPARAM, 0x0004)                                                               \
+  X(BROADCAST_QUERY_DENY, LRESULT, 0x424D5144)                                                    \
+  X(ENDSESSION_CLOSEAPP, LPARAM, 0x00000001)                                                      \
+  /* hooks */                                                                                     \
+  X(WH_KEYBOARD_LL, int, 13)                                                                      \
+  X(WH_MOUSE_LL, int, 14)                                                                         \
+  /* WMI and text conversion */                                                                   \
+  X(CP_THREAD_ACP, UINT, 3)                                                                       \
+  X(VT_EMPTY, VARTYPE, 0)                                                                         \
+  X(VT_NULL, VARTYPE, 1)                                                                          \
+  X(VT_BSTR, VARTYPE, 8)                                                                          \
   /* shell folders */                                                                             \
   X(CSIDL_PROGRAM_FILES, int, 0x26)                                                               \
   X(SHGFP_TYPE_CURRENT, DWORD, 0)                                                                 \
@@ -83,6 +224,29 @@ inline constexpr std::size_t MAX_PATH = 260;
   X(IDYES, int, 6)                                                                                \
   X(IDNO, int, 7)                                                                                 \
   /* windows and messages */                                                                      \
+  X(WM_NULL, UINT, 0x0000)                                                                        \
+  X(WM_PAINT, UINT, 0x000F)                                                                       \
+  X(WM_ERASEBKGND, UINT, 0x0014)                                                                  \
+  X(WM_ENDSESSION, UINT, 0x0016)                                                                  \
+  X(WM_USER, UINT, 0x0400)                                                                        \
+  X(WM_KEYUP, UINT, 0x0101)                                                                       \
+  X(WM_SYSKEYUP, UINT, 0x0105)                                                                    \
+  X(WM_CTLCOLORDLG, UINT, 0x0136)                                                                 \
+  X(WM_MOUSEMOVE, UINT, 0x0200)                                                                   \
+  X(WM_LBUTTONDOWN, UINT, 0x0201)                                                                 \
+  X(WM_LBUTTONUP, UINT, 0x0202)                                                                   \
+  X(WM_LBUTTONDBLCLK, UINT, 0x0203)                                                               \
+  X(WM_RBUTTONDOWN, UINT, 0x0204)                                                                 \
+  X(WM_RBUTTONUP, UINT, 0x0205)                                                                   \
+  X(WM_RBUTTONDBLCLK, UINT, 0x0206)                                                               \
+  X(WM_MBUTTONDOWN, UINT, 0x0207)                                                                 \
+  X(WM_MBUTTONUP, UINT, 0x0208)                                                                   \
+  X(WM_MOUSEWHEEL, UINT, 0x020A)                                                                  \
+  X(WM_XBUTTONDOWN, UINT, 0x020B)                                                                 \
+  X(WM_POWERBROADCAST, UINT, 0x0218)                                                              \
+  X(SM_CXSCREEN, int, 0)                                                                          \
+  X(SM_CYSCREEN, int, 1)                                                                          \
+  X(SWP_SHOWWINDOW, UINT, 0x0040)                                                                 \
   X(WM_CLOSE, UINT, 0x0010)                                                                       \
   X(WM_QUIT, UINT, 0x0012)                                                                        \
   X(WM_QUERYENDSESSION, UINT, 0x0011)                                                             \
@@ -106,6 +270,9 @@ BIOSUPDATE_WIN_CONSTANTS(BIOSUPDATE_DEFINE_CONSTANT)
 // Predefined root keys carry fixed handle values on Windows.
 inline const HKEY HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(static_cast<UINT_PTR>(0x80000002u));
 inline const HKEY HKEY_USERS = reinterpret_cast<HKEY>(static_cast<UINT_PTR>(0x80000003u));
+
+// SetWindowPos's place at the top of all top-most windows.
+inline const HWND HWND_TOPMOST = reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1));
 
 inline constexpr LONG_PTR kInvalidHandleValue = -1;
 inline HANDLE InvalidHandle() { return reinterpret_cast<HANDLE>(kInvalidHandleValue); }

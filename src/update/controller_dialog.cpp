@@ -1,14 +1,38 @@
 #include "update/controller_dialog.h"
 
+#include <iterator>
+
 #include "app/working_folder.h"
+#include "guards/companion.h"
+#include "guards/input_lock.h"
+#include "platform/services.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"
+#include "update/update_worker.h"
 
 namespace update {
+namespace {
+
+constexpr win::UINT kConfirmFlags = win::MB_YESNO | win::MB_ICONEXCLAMATION;
+constexpr win::LRESULT kHandled = 0;
+
+}  // namespace
+
+const win::MessageMapEntry<CBiosUpdateDlg> CBiosUpdateDlg::kMessageMap[] = {
+    {kFinishMessage, &CBiosUpdateDlg::OnFinish},
+    {kQuitMessage, &CBiosUpdateDlg::OnQuit},
+    {win::WM_POWERBROADCAST, &CBiosUpdateDlg::OnPowerBroadcast},
+    {win::WM_CLOSE, &CBiosUpdateDlg::OnClose},
+    {win::WM_QUERYDRAGICON, &CBiosUpdateDlg::OnQueryDragIcon},
+    {win::WM_TIMER, &CBiosUpdateDlg::OnTimer},
+    {win::WM_QUERYENDSESSION, &CBiosUpdateDlg::OnQueryEndSession},
+};
 
 CBiosUpdateDlg::CBiosUpdateDlg()
     : CDialog(kControllerDialogTemplateId),
       m_icon(win::LoadIconA(win::AfxGetInstanceHandle(), kWindowIconResourceId)) {}
+
+// ----- initialisation -----
 
 win::BOOL CBiosUpdateDlg::OnInitDialog() {
   CDialog::OnInitDialog();
@@ -26,22 +50,70 @@ win::BOOL CBiosUpdateDlg::OnInitDialog() {
     QuitAfterCleanUp();
     return win::FALSE;
   }
-  return BeginUpdate();
-}
+  if (!guards::PowerSchemeGuard(guards::kPowerSaveAndApply, m_savedPolicies, m_hWnd)) {
+    // The guard has said what failed. Nothing else is locked yet; without this the window
+    // would wait for ever with nothing to end it.
+    QuitAfterCleanUp();
+    return win::FALSE;
+  }
+  LockMachine();
+  app::ExtractFlashTool();
+  CoverScreen();
 
-win::BOOL CBiosUpdateDlg::BeginUpdate() {
-  // The locked update sequence follows the confirmation. Until it is in place a confirmed run
-  // ends like a declined one and leaves the machine as it found it.
-  QuitAfterCleanUp();
-  return win::FALSE;
+  win::Sleep(kBeforeFirstStatusMs);
+  m_messageText = ui::UiText(ui::TextId::StatusInitializing);
+  SetStatusText(m_messageText);
+  Invalidate(win::FALSE);
+
+  SetTimer(kStartTimer, kStartTimerMs);
+  return win::TRUE;
 }
 
 bool CBiosUpdateDlg::ConfirmUpdate() {
   m_messageText = ui::UiText(ui::TextId::ConfirmBody);
   const int answer = ui::WindowMessageBox(m_hWnd, m_messageText.c_str(),
-                                          ui::UiText(ui::TextId::ConfirmCaption),
-                                          win::MB_YESNO | win::MB_ICONEXCLAMATION);
+                                          ui::UiText(ui::TextId::ConfirmCaption), kConfirmFlags);
   return answer != win::IDNO;
+}
+
+void CBiosUpdateDlg::LockMachine() {
+  guards::InstallInputLock(m_hWnd);
+  guards::StopCompanion();
+}
+
+// The whole screen, above every other window, the flash tool's console included.
+void CBiosUpdateDlg::CoverScreen() {
+  SetWindowPos(win::HWND_TOPMOST, 0, 0, win::GetSystemMetrics(win::SM_CXSCREEN),
+               win::GetSystemMetrics(win::SM_CYSCREEN), win::SWP_SHOWWINDOW);
+}
+
+// ----- the update start, on the first tick of the start timer -----
+
+void CBiosUpdateDlg::StartUpdate() {
+  m_runningBiosVersion = QueryBiosVersion(m_wmi);
+  app::ExtractCapsule(m_capsuleName);
+  // The worker deletes itself when its thread ends; once started it is not touched here again.
+  auto* worker = new CHWDriverDownloadThread(this);
+  if (worker->CreateThread() == win::FALSE) {
+    delete worker;
+    // Nothing will post the finish message: undo the locks here before quitting.
+    UnlockMachine();
+    QuitAfterCleanUp();
+  }
+}
+
+void CBiosUpdateDlg::AdvanceAnimation() {
+  m_animationCounter = m_animationCounter >= kAnimationFrames - 1 ? 0 : m_animationCounter + 1;
+  CoverScreen();
+  Invalidate(win::FALSE);
+}
+
+// ----- the end -----
+
+void CBiosUpdateDlg::UnlockMachine() {
+  guards::PowerSchemeGuard(guards::kPowerRestore, m_savedPolicies, m_hWnd);
+  guards::RemoveInputLock();
+  guards::RelaunchCompanion();
 }
 
 void CBiosUpdateDlg::QuitAfterCleanUp() {
@@ -49,26 +121,77 @@ void CBiosUpdateDlg::QuitAfterCleanUp() {
   PostMessageA(kQuitMessage);
 }
 
-win::LRESULT CBiosUpdateDlg::WindowProc(win::UINT message, win::WPARAM wParam,
-                                        win::LPARAM lParam) {
-  if (message == kQuitMessage) win::PostQuitMessage(kQuitExitCode);
+// ----- messages -----
+
+win::LRESULT CBiosUpdateDlg::WindowProc(win::UINT message, win::WPARAM wParam, win::LPARAM lParam) {
+  win::LRESULT result = 0;
+  if (win::DispatchMessageMap(*this, kMessageMap, message, wParam, lParam, &result)) return result;
   return CDialog::WindowProc(message, wParam, lParam);
 }
 
-win::BOOL CBiosUpdateDlg::PreTranslateMessage(win::MSG* msg) {
-  // Key presses bypass the dialog's keyboard handling: neither Enter nor Escape may end the
-  // dialog while the firmware is written.
-  if (msg->message == win::WM_KEYDOWN || msg->message == win::WM_SYSKEYDOWN) return win::FALSE;
-  return CDialog::PreTranslateMessage(msg);
+win::LRESULT CBiosUpdateDlg::OnFinish(win::WPARAM wParam, win::LPARAM lParam) {
+  UnlockMachine();
+  app::CleanUpWorkingFolder();
+  if (wParam == kFinishWithRestart) {
+    KillTimer(kAnimationTimer);
+    guards::RestartComputer();
+  }
+  win::PostQuitMessage(kQuitExitCode);
+  return DefaultHandling(kFinishMessage, wParam, lParam);
 }
 
-bool CBiosUpdateDlg::OnWndMsg(win::UINT message, win::WPARAM wParam, win::LPARAM lParam,
-                              win::LRESULT* result) {
-  if (message == win::WM_QUERYDRAGICON) {
-    *result = reinterpret_cast<win::LRESULT>(OnQueryDragIcon());
-    return true;
+win::LRESULT CBiosUpdateDlg::OnQuit(win::WPARAM wParam, win::LPARAM lParam) {
+  win::PostQuitMessage(kQuitExitCode);
+  return DefaultHandling(kQuitMessage, wParam, lParam);
+}
+
+// No suspend while the window exists.
+win::LRESULT CBiosUpdateDlg::OnPowerBroadcast(win::WPARAM wParam, win::LPARAM lParam) {
+  if (wParam == win::PBT_APMQUERYSUSPEND || wParam == win::PBT_APMSUSPEND) return win::BROADCAST_QUERY_DENY;
+  return DefaultHandling(win::WM_POWERBROADCAST, wParam, lParam);
+}
+
+// A close request restores what can be restored but never closes: an update may be running.
+win::LRESULT CBiosUpdateDlg::OnClose(win::WPARAM, win::LPARAM) {
+  app::CleanUpWorkingFolder();
+  const bool restored = guards::PowerSchemeGuard(guards::kPowerRestore, m_savedPolicies, m_hWnd);
+  win::OutputDebugStringA(ui::DebugLine(restored ? ui::DebugLineId::CloseGuardRestored
+                                                 : ui::DebugLineId::CloseGuardFailed));
+  return kHandled;
+}
+
+win::LRESULT CBiosUpdateDlg::OnQueryDragIcon(win::WPARAM, win::LPARAM) {
+  return reinterpret_cast<win::LRESULT>(m_icon);
+}
+
+win::LRESULT CBiosUpdateDlg::OnTimer(win::WPARAM timer, win::LPARAM lParam) {
+  if (timer == kStartTimer) {
+    SetTimer(kAnimationTimer, kAnimationTimerMs);
+    KillTimer(kStartTimer);
+    StartUpdate();
+  } else if (timer == kAnimationTimer) {
+    AdvanceAnimation();
+  } else if (timer == kQuitTimer) {
+    app::CleanUpWorkingFolder();
+    KillTimer(kQuitTimer);
+    PostMessageA(kQuitMessage);
   }
-  return CDialog::OnWndMsg(message, wParam, lParam, result);
+  return DefaultHandling(win::WM_TIMER, timer, lParam);
+}
+
+// The application supports no restart manager, so a request to close for it is refused and
+// restores nothing; an ordinary log-off or shut-down gets the power policies back first.
+win::LRESULT CBiosUpdateDlg::OnQueryEndSession(win::WPARAM, win::LPARAM lParam) {
+  if ((lParam & win::ENDSESSION_CLOSEAPP) != 0) return win::FALSE;
+  guards::PowerSchemeGuard(guards::kPowerRestore, m_savedPolicies, m_hWnd);
+  return win::TRUE;
+}
+
+// Key presses bypass the dialog's keyboard handling: neither Enter nor Escape may end the
+// dialog while the firmware is written.
+win::BOOL CBiosUpdateDlg::PreTranslateMessage(win::MSG* msg) {
+  if (msg->message == win::WM_KEYDOWN || msg->message == win::WM_SYSKEYDOWN) return win::FALSE;
+  return CDialog::PreTranslateMessage(msg);
 }
 
 }  // namespace update

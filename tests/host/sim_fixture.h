@@ -18,27 +18,23 @@ inline constexpr const char* kFlashToolBytes = "MZ stand-in flash tool";
 inline constexpr const char* kCapsuleBytes = "capsule bytes";
 inline constexpr int kFlashToolId = 172;
 inline constexpr int kCapsuleId = 177;
-inline constexpr win::LANGID kKorean = 0x0412;
 
 class SimTest : public ::testing::Test {
  protected:
   void SetUp() override {
     sim::ResetMachine();
-    machine().SetResource("FILE", kFlashToolId, kFlashToolBytes);
-    machine().SetResource("FILE", kCapsuleId, kCapsuleBytes);
+    machine().resources.Set("FILE", kFlashToolId, kFlashToolBytes);
+    machine().resources.Set("FILE", kCapsuleId, kCapsuleBytes);
   }
   static sim::Machine& machine() { return sim::TheMachine(); }
 
   // A working folder as an interrupted earlier run leaves it.
   static void LeaveEarlierRun() {
-    machine().AddFolder(kWorkingFolder);
-    machine().AddFile(kFlashToolPath, "old tool");
-    machine().AddFile(kCapsulePath, "old capsule");
+    machine().files.AddFolder(kWorkingFolder);
+    machine().files.AddFile(kFlashToolPath, "old tool");
+    machine().files.AddFile(kCapsulePath, "old capsule");
   }
-  static void SetKorean() {
-    machine().languageId = kKorean;
-    machine().localeId = kKorean;
-  }
+  static void SetKorean() { machine().SetKorean(); }
 };
 
 }  // namespace testing_support

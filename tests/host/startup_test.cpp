@@ -22,15 +22,10 @@ class StartupTest : public SimTest {
  protected:
   void SetUp() override {
     SimTest::SetUp();
-    machine().SetRegistryValue(kRunKey, "BIOSUpdate", {1, "C:\\BIOSUpdate.exe 1"});
-    machine().SetRegistryValue(kRunKey, "Other", {1, "other.exe"});
+    machine().registry.SetValue(kRunKey, "BIOSUpdate", {1, "C:\\BIOSUpdate.exe 1"});
+    machine().registry.SetValue(kRunKey, "Other", {1, "other.exe"});
   }
-  static bool RunValuePresent() { return machine().RegistryValueOf(kRunKey, "BIOSUpdate").has_value(); }
-  static std::vector<std::string> CallNames() {
-    std::vector<std::string> names;
-    for (const auto& call : machine().Calls()) names.push_back(call.name);
-    return names;
-  }
+  static bool RunValuePresent() { return machine().registry.ValueOf(kRunKey, "BIOSUpdate").has_value(); }
   // The calls that the run made in this order (other calls may lie between them).
   static void ExpectInOrder(const std::vector<std::string>& expected) {
     std::size_t from = 0;
@@ -52,10 +47,10 @@ TEST_P(CleanUpModeArguments, RemoveRunValueAndWorkingFolderSilently) {
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_FALSE(result.exitedThroughCrt);
   EXPECT_FALSE(RunValuePresent());
-  EXPECT_TRUE(machine().RegistryValueOf(kRunKey, "Other").has_value());
-  EXPECT_FALSE(machine().FolderExists(kWorkingFolder));
-  EXPECT_TRUE(machine().windowsCreated.empty());
-  EXPECT_TRUE(machine().messageBoxes.empty());
+  EXPECT_TRUE(machine().registry.ValueOf(kRunKey, "Other").has_value());
+  EXPECT_FALSE(machine().files.FolderExists(kWorkingFolder));
+  EXPECT_TRUE(machine().windows.WindowsCreated().empty());
+  EXPECT_TRUE(machine().windows.MessageBoxes().empty());
   EXPECT_EQ(machine().CountCalls("CoInitialize"), 0);
   EXPECT_EQ(machine().CountCalls("CoInitializeSecurity"), 0);
 }
@@ -67,20 +62,20 @@ class UpdateModeArguments : public StartupTest, public ::testing::WithParamInter
 
 TEST_P(UpdateModeArguments, AskTheQuestionAndNoChangesNothingButTheWorkingFolder) {
   LeaveEarlierRun();
-  machine().messageBoxAnswers.push_back(win::IDNO);
+  machine().windows.ScriptAnswer(win::IDNO);
   const sim::ProcessResult result = sim::RunProcess(GetParam());
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_FALSE(result.stalled);
-  ASSERT_EQ(machine().messageBoxes.size(), 1u);
-  const sim::MessageBoxRecord& box = machine().messageBoxes[0];
+  ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
+  const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[0];
   EXPECT_EQ(box.caption, "BIOS update");
   EXPECT_EQ(box.flags, kQuestionFlags);
   EXPECT_EQ(box.text, ui::UiText(ui::TextId::ConfirmBody));
   // Owned by the controller window.
-  ASSERT_EQ(machine().windowsCreated.size(), 1u);
+  ASSERT_EQ(machine().windows.WindowsCreated().size(), 1u);
   EXPECT_NE(box.owner, nullptr);
   // The earlier run's leftovers are gone; nothing else changed.
-  EXPECT_FALSE(machine().FolderExists(kWorkingFolder));
+  EXPECT_FALSE(machine().files.FolderExists(kWorkingFolder));
   EXPECT_TRUE(RunValuePresent());
   EXPECT_EQ(machine().CountCalls("CreateFileA"), 0);
   EXPECT_EQ(machine().CountCalls("CreateDirectoryA"), 0);
@@ -92,17 +87,16 @@ INSTANTIATE_TEST_SUITE_P(Arguments, UpdateModeArguments,
 // ----- the order of the start-up -----
 
 TEST_F(StartupTest, UpdateModeStartsUpInOrder) {
-  machine().messageBoxAnswers.push_back(win::IDNO);
+  machine().windows.ScriptAnswer(win::IDNO);
   sim::RunProcess("");
   ExpectInOrder({"InitCommonControls", "AfxEnableControlContainer", "CreateMutexA",
                  "IsWow64Process", "CoInitialize", "CoInitializeSecurity", "DoModal",
                  "MessageBoxA", "PostMessageA", "PostQuitMessage", "ProcessEnd"});
   EXPECT_EQ(machine().Calls()[0].name, "ProcessStart");
   EXPECT_EQ(machine().Calls()[1].name, "InitCommonControls");
-  EXPECT_EQ(machine().Calls()[machine().IndexOfCall("CreateMutexA")].detail,
-            std::string(kMutexName) + " not owned");
+  EXPECT_EQ(machine().FirstCall("CreateMutexA").args, (std::vector<sim::Arg>{kMutexName, win::FALSE}));
   // Process-wide security: COM picks the services, packet privacy, impersonation, secure refs.
-  EXPECT_EQ(machine().Calls()[machine().IndexOfCall("CoInitializeSecurity")].detail,
+  EXPECT_EQ(machine().Calls()[machine().IndexOfCall("CoInitializeSecurity")].Text(),
             "-1 6 3 2 null");
   EXPECT_EQ(machine().CountCalls("SHDeleteValueA"), 0);
 }
@@ -111,16 +105,19 @@ TEST_F(StartupTest, CleanUpModeStartsUpInOrder) {
   sim::RunProcess("1");
   ExpectInOrder({"InitCommonControls", "CreateMutexA", "IsWow64Process", "SHDeleteValueA",
                  "DeleteFileA", "DeleteFileA", "RemoveDirectoryA", "ProcessEnd"});
-  EXPECT_EQ(machine().Calls()[machine().IndexOfCall("SHDeleteValueA")].detail,
+  EXPECT_EQ(machine().Calls()[machine().IndexOfCall("SHDeleteValueA")].Text(),
             std::string(kRunKey) + " BIOSUpdate");
 }
 
-TEST_F(StartupTest, CleanUpModeWithNothingToRemoveEndsNormally) {
-  machine().Registry().clear();
+TEST_F(StartupTest, CleanUpModeWithNothingToRemoveEndsNormallyAndChangesNothing) {
+  machine().registry.Clear();
+  const auto before = machine().files.Paths();
   const sim::ProcessResult result = sim::RunProcess("1");
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_FALSE(result.exitedThroughCrt);
-  EXPECT_FALSE(machine().FolderExists(kWorkingFolder));
+  EXPECT_EQ(machine().CountCalls("RemoveDirectoryA"), 1);  // it tried
+  EXPECT_EQ(machine().files.Paths(), before);
+  EXPECT_TRUE(machine().windows.MessageBoxes().empty());
 }
 
 // ----- a second instance -----
@@ -132,10 +129,10 @@ TEST_P(SecondInstance, EndsSilentlyWhateverItsArguments) {
   machine().mutexesOfOtherProcesses.insert(kMutexName);
   const sim::ProcessResult result = sim::RunProcess(GetParam());
   EXPECT_EQ(result.exitCode, 0);
-  EXPECT_TRUE(machine().messageBoxes.empty());
-  EXPECT_TRUE(machine().windowsCreated.empty());
+  EXPECT_TRUE(machine().windows.MessageBoxes().empty());
+  EXPECT_TRUE(machine().windows.WindowsCreated().empty());
   EXPECT_TRUE(RunValuePresent());
-  EXPECT_TRUE(machine().FileExists(kCapsulePath));
+  EXPECT_TRUE(machine().files.FileExists(kCapsulePath));
   EXPECT_EQ(machine().CountCalls("IsWow64Process"), 0);
 }
 
@@ -143,9 +140,9 @@ INSTANTIATE_TEST_SUITE_P(Arguments, SecondInstance, ::testing::Values("", "1", "
 
 TEST_F(StartupTest, InstanceNameIsFreeAgainAfterTheProcessEnds) {
   sim::RunProcess("1");
-  machine().messageBoxAnswers.push_back(win::IDNO);
+  machine().windows.ScriptAnswer(win::IDNO);
   sim::RunProcess("");
-  EXPECT_EQ(machine().messageBoxes.size(), 1u);
+  EXPECT_EQ(machine().windows.MessageBoxes().size(), 1u);
 }
 
 // ----- the 64-bit gate -----
@@ -165,18 +162,18 @@ TEST_P(Not64BitWindows, ShowsTheMessageAndExitsAtOnceWithoutChangingAnything) {
   LeaveEarlierRun();
   SetKorean();  // the message is English in every language
   machine().wow64Process = GetParam().wow64;
-  machine().wow64CallFails = GetParam().callFails;
+  if (GetParam().callFails) machine().FailCall("IsWow64Process");
   const sim::ProcessResult result = sim::RunProcess(GetParam().arguments);
   EXPECT_TRUE(result.exitedThroughCrt);
   EXPECT_EQ(result.exitCode, 0);
-  ASSERT_EQ(machine().messageBoxes.size(), 1u);
-  EXPECT_EQ(machine().messageBoxes[0].text, "Norvik BIOS Updater only for 64-bit OS.");
-  EXPECT_EQ(machine().messageBoxes[0].caption, "BIOSUpdate");
-  EXPECT_EQ(machine().messageBoxes[0].flags, kAppBoxFlags);
-  EXPECT_EQ(machine().messageBoxes[0].owner, nullptr);
+  ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
+  EXPECT_EQ(machine().windows.MessageBoxes()[0].text, "Norvik BIOS Updater only for 64-bit OS.");
+  EXPECT_EQ(machine().windows.MessageBoxes()[0].caption, "BIOSUpdate");
+  EXPECT_EQ(machine().windows.MessageBoxes()[0].flags, kAppBoxFlags);
+  EXPECT_EQ(machine().windows.MessageBoxes()[0].owner, nullptr);
   EXPECT_TRUE(RunValuePresent());
-  EXPECT_TRUE(machine().FileExists(kFlashToolPath));
-  EXPECT_TRUE(machine().windowsCreated.empty());
+  EXPECT_TRUE(machine().files.FileExists(kFlashToolPath));
+  EXPECT_TRUE(machine().windows.WindowsCreated().empty());
   EXPECT_EQ(machine().CountCalls("CoInitialize"), 0);
 }
 
@@ -191,8 +188,8 @@ TEST_F(StartupTest, CaptionFollowsTheExecutablesName) {
   machine().wow64Process = false;
   machine().modulePath = "D:\\Updates\\Norvik_47K31RB4.exe";
   sim::RunProcess("");
-  ASSERT_EQ(machine().messageBoxes.size(), 1u);
-  EXPECT_EQ(machine().messageBoxes[0].caption, "Norvik_47K31RB4");
+  ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
+  EXPECT_EQ(machine().windows.MessageBoxes()[0].caption, "Norvik_47K31RB4");
 }
 
 // ----- COM security -----
@@ -200,7 +197,6 @@ TEST_F(StartupTest, CaptionFollowsTheExecutablesName) {
 struct SecurityCase {
   win::LANGID language;
   win::LCID locale;
-  const char* expectedText;  // UTF-8 for the English one; the Korean one is compared by test
   bool korean;
 };
 
@@ -213,12 +209,12 @@ class SecurityFailure : public StartupTest, public ::testing::WithParamInterface
 TEST_P(SecurityFailure, ShowsTheLocalesMessageAndEndsWithoutWindow) {
   machine().languageId = GetParam().language;
   machine().localeId = GetParam().locale;
-  machine().comSecurityResult = static_cast<win::HRESULT>(0x80010119u);
+  machine().FailCall("CoInitializeSecurity", {.error = 0x80010119u});
   const sim::ProcessResult result = sim::RunProcess("");
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_FALSE(result.exitedThroughCrt);
-  ASSERT_EQ(machine().messageBoxes.size(), 1u);
-  const sim::MessageBoxRecord& box = machine().messageBoxes[0];
+  ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
+  const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[0];
   if (GetParam().korean) {
     EXPECT_EQ(box.text.size(), 14u);
     EXPECT_NE(box.text, "The fail of authority Setting");
@@ -227,80 +223,79 @@ TEST_P(SecurityFailure, ShowsTheLocalesMessageAndEndsWithoutWindow) {
   }
   EXPECT_EQ(box.caption, "BIOSUpdate");
   EXPECT_EQ(box.flags, kAppBoxFlags);
-  EXPECT_TRUE(machine().windowsCreated.empty());
-  EXPECT_EQ(machine().CountCalls("CoUninitialize"), 0);
+  EXPECT_TRUE(machine().windows.WindowsCreated().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Locales, SecurityFailure,
-    ::testing::Values(SecurityCase{0x0409, 0x0409, "The fail of authority Setting", false},
-                      SecurityCase{0x0412, 0x0412, nullptr, true},
-                      SecurityCase{0x0409, 0x0412, nullptr, true},
-                      SecurityCase{0x0412, 0x00010412, "The fail of authority Setting", false}));
+    ::testing::Values(SecurityCase{0x0409, 0x0409, false},
+                      SecurityCase{0x0412, 0x0412, true},
+                      SecurityCase{0x0409, 0x0412, true},
+                      SecurityCase{0x0412, 0x00010412, false}));
 
 TEST_F(StartupTest, SecurityMessageAsksTheLocaleNotTheLanguage) {
-  machine().comSecurityResult = static_cast<win::HRESULT>(0x80010119u);
+  machine().FailCall("CoInitializeSecurity", {.error = 0x80010119u});
   sim::RunProcess("");
   EXPECT_EQ(machine().CountCalls("GetSystemDefaultLCID"), 1);
   EXPECT_EQ(machine().CountCalls("GetSystemDefaultLangID"), 0);
 }
 
 TEST_F(StartupTest, PositiveSecurityResultCountsAsSuccess) {
-  machine().comSecurityResult = 1;  // S_FALSE
-  machine().messageBoxAnswers.push_back(win::IDNO);
+  machine().FailCall("CoInitializeSecurity", {.error = 1});  // S_FALSE: a success
+  machine().windows.ScriptAnswer(win::IDNO);
   sim::RunProcess("");
-  ASSERT_EQ(machine().messageBoxes.size(), 1u);
-  EXPECT_EQ(machine().messageBoxes[0].caption, "BIOS update");
+  ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
+  EXPECT_EQ(machine().windows.MessageBoxes()[0].caption, "BIOS update");
 }
 
 // ----- the controller window up to the answer -----
 
 TEST_F(StartupTest, WindowGetsIconToolStyleAndTitleBeforeTheQuestion) {
-  machine().messageBoxAnswers.push_back(win::IDNO);
+  machine().windows.ScriptAnswer(win::IDNO);
   sim::RunProcess("");
-  ASSERT_EQ(machine().windowsCreated.size(), 1u);
-  const sim::Window& window = machine().windowsCreated[0];
+  ASSERT_EQ(machine().windows.WindowsCreated().size(), 1u);
+  const sim::Window& window = machine().windows.WindowsCreated()[0];
   EXPECT_EQ(window.templateId, 102u);
   EXPECT_NE(window.bigIcon, nullptr);
   EXPECT_EQ(window.bigIcon, window.smallIcon);
   EXPECT_EQ(window.exStyle, win::WS_EX_TOOLWINDOW);
   EXPECT_EQ(window.title, "BIOS Update Program");
-  EXPECT_EQ(machine().Calls()[machine().IndexOfCall("LoadIconA")].detail, "128");
+  EXPECT_EQ(machine().Calls()[machine().IndexOfCall("LoadIconA")].Text(), "128");
   ExpectInOrder({"SendMessageA", "SendMessageA", "SetWindowLongA", "SetWindowTextA", "MessageBoxA"});
   // Big icon first, then the small one.
   const int big = machine().IndexOfCall("SendMessageA");
-  EXPECT_EQ(machine().Calls()[big].detail, "128 1");
-  EXPECT_EQ(machine().Calls()[machine().IndexOfCall("SendMessageA", big + 1)].detail, "128 0");
+  EXPECT_EQ(machine().Calls()[big].Text(), "128 1");
+  EXPECT_EQ(machine().Calls()[machine().IndexOfCall("SendMessageA", big + 1)].Text(), "128 0");
 }
 
 TEST_F(StartupTest, KoreanSystemGetsKoreanTitleAndQuestionUnderTheEnglishCaption) {
   SetKorean();
-  machine().messageBoxAnswers.push_back(win::IDNO);
+  machine().windows.ScriptAnswer(win::IDNO);
   sim::RunProcess("");
-  ASSERT_EQ(machine().messageBoxes.size(), 1u);
-  EXPECT_EQ(machine().messageBoxes[0].caption, "BIOS update");
-  EXPECT_EQ(machine().messageBoxes[0].text.size(), 267u);
-  EXPECT_EQ(machine().windowsCreated[0].title.size(), 22u);
+  ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
+  EXPECT_EQ(machine().windows.MessageBoxes()[0].caption, "BIOS update");
+  EXPECT_EQ(machine().windows.MessageBoxes()[0].text.size(), 267u);
+  EXPECT_EQ(machine().windows.WindowsCreated()[0].title.size(), 22u);
 }
 
 TEST_F(StartupTest, NoAnswerQuitsThroughTheQuitMessage) {
-  machine().messageBoxAnswers.push_back(win::IDNO);
+  machine().windows.ScriptAnswer(win::IDNO);
   sim::RunProcess("");
   const int post = machine().IndexOfCall("PostMessageA");
   ASSERT_GE(post, 0);
-  EXPECT_EQ(machine().Calls()[post].detail, "2055 0");
+  EXPECT_EQ(machine().Calls()[post].Text(), "2055 0");
   EXPECT_GT(post, machine().IndexOfCall("RemoveDirectoryA"));
   EXPECT_GT(machine().IndexOfCall("PostQuitMessage"), post);
 }
 
 TEST_F(StartupTest, ConfirmedRunLeavesTheMachineAsItFoundIt) {
-  machine().messageBoxAnswers.push_back(win::IDYES);
+  machine().windows.ScriptAnswer(win::IDYES);
   const sim::ProcessResult result = sim::RunProcess("");
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_FALSE(result.stalled);
-  EXPECT_FALSE(machine().FolderExists(kWorkingFolder));
+  EXPECT_FALSE(machine().files.FolderExists(kWorkingFolder));
   EXPECT_TRUE(RunValuePresent());
-  EXPECT_EQ(machine().OpenFileHandles(), 0);
+  EXPECT_EQ(machine().OpenHandles("file"), 0);
 }
 
 }  // namespace

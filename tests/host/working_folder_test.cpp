@@ -22,7 +22,7 @@ TEST_F(WorkingFolderTest, PathsLieUnderTheProgramFilesFolder) {
 }
 
 TEST_F(WorkingFolderTest, UnknownProgramFilesFolderGivesNoPathAndTouchesNothing) {
-  machine().programFilesQueryFails = true;
+  machine().FailCall("SHGetFolderPathA", {.times = sim::kEveryCall});
   EXPECT_FALSE(app::WorkingFolderPath());
   EXPECT_FALSE(app::CapsulePath());
   EXPECT_EQ(app::ExtractFlashTool(), PayloadResult::NotWritten);
@@ -52,14 +52,14 @@ TEST_F(WorkingFolderTest, ExtractionsCreateTheFolderAndWriteBothPayloadsByteForB
   EXPECT_EQ(app::ExtractFlashTool(), PayloadResult::Written);
   EXPECT_EQ(app::ExtractCapsule(capsuleName), PayloadResult::Written);
   EXPECT_EQ(capsuleName, "47K31RB4.cap");
-  ASSERT_TRUE(machine().FolderExists(kWorkingFolder));
-  EXPECT_EQ(machine().FileAt(kFlashToolPath)->bytes, kFlashToolBytes);
-  EXPECT_EQ(machine().FileAt(kCapsulePath)->bytes, kCapsuleBytes);
-  EXPECT_EQ(machine().FileAt(kFlashToolPath)->name, "WinFlash64.exe");
-  EXPECT_EQ(machine().OpenFileHandles(), 0);
+  ASSERT_TRUE(machine().files.FolderExists(kWorkingFolder));
+  EXPECT_EQ(machine().files.FileAt(kFlashToolPath)->bytes, kFlashToolBytes);
+  EXPECT_EQ(machine().files.FileAt(kCapsulePath)->bytes, kCapsuleBytes);
+  EXPECT_EQ(machine().files.FileAt(kFlashToolPath)->name, "WinFlash64.exe");
+  EXPECT_EQ(machine().OpenHandles("file"), 0);
   // One write of all bytes, into a file opened for writing only, unshared, replaced if there.
   const int create = machine().IndexOfCall("CreateFileA");
-  EXPECT_EQ(machine().Calls()[create].detail,
+  EXPECT_EQ(machine().Calls()[create].Text(),
             std::string(kFlashToolPath) + " 1073741824 0 2 128");
   EXPECT_EQ(machine().CountCalls("WriteFile"), 2);
 }
@@ -69,17 +69,17 @@ TEST_F(WorkingFolderTest, PayloadsLeftByAnEarlierRunAreReplaced) {
   std::string capsuleName;
   EXPECT_EQ(app::ExtractFlashTool(), PayloadResult::Written);
   EXPECT_EQ(app::ExtractCapsule(capsuleName), PayloadResult::Written);
-  EXPECT_EQ(machine().FileAt(kFlashToolPath)->bytes, kFlashToolBytes);
-  EXPECT_EQ(machine().FileAt(kCapsulePath)->bytes, kCapsuleBytes);
+  EXPECT_EQ(machine().files.FileAt(kFlashToolPath)->bytes, kFlashToolBytes);
+  EXPECT_EQ(machine().files.FileAt(kCapsulePath)->bytes, kCapsuleBytes);
 }
 
 TEST_F(WorkingFolderTest, UndeletableOldFileStaysUnchangedAndNothingIsWritten) {
-  machine().AddFolder(kWorkingFolder);
-  machine().AddFile(kCapsulePath, "held open elsewhere", /*locked=*/true);
+  machine().files.AddFolder(kWorkingFolder);
+  machine().files.AddFile(kCapsulePath, "held open elsewhere", /*locked=*/true);
   std::string capsuleName;
   EXPECT_EQ(app::ExtractCapsule(capsuleName), PayloadResult::NotWritten);
   EXPECT_EQ(capsuleName, "47K31RB4.cap");
-  EXPECT_EQ(machine().FileAt(kCapsulePath)->bytes, "held open elsewhere");
+  EXPECT_EQ(machine().files.FileAt(kCapsulePath)->bytes, "held open elsewhere");
   EXPECT_EQ(machine().CountCalls("CreateFileA"), 0);
 }
 
@@ -100,15 +100,16 @@ class PayloadWriterFailure : public SimTest, public ::testing::WithParamInterfac
 
 TEST_P(PayloadWriterFailure, LeavesNoFileBehind) {
   const WriteFailureCase& c = GetParam();
-  machine().AddFolder(kWorkingFolder);
+  machine().files.AddFolder(kWorkingFolder);
   if (c.failingCall != nullptr) machine().FailCall(c.failingCall);
-  if (c.removeResource) machine().RemoveResource("FILE", kCapsuleId);
-  if (c.emptyResource) machine().SetResource("FILE", kCapsuleId, "");
-  machine().shortWriteNext = c.shortWrite;
+  if (c.removeResource) machine().resources.Remove("FILE", kCapsuleId);
+  if (c.emptyResource) machine().resources.Set("FILE", kCapsuleId, "");
+  // A write that reports success for fewer bytes than asked.
+  if (c.shortWrite) machine().FailCall("WriteFile", {.error = 0, .partial = 3});
 
   EXPECT_EQ(app::WritePayload(kCapsuleId, kCapsulePath), c.expected);
-  EXPECT_FALSE(machine().FileExists(kCapsulePath));
-  EXPECT_EQ(machine().OpenFileHandles(), 0);
+  EXPECT_FALSE(machine().files.FileExists(kCapsulePath));
+  EXPECT_EQ(machine().OpenHandles("file"), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -132,49 +133,47 @@ TEST_F(WorkingFolderTest, MissingFolderIsAWriteFailureNotAnEscape) {
   std::string capsuleName;
   EXPECT_EQ(app::ExtractCapsule(capsuleName), PayloadResult::WriteFailed);
   EXPECT_EQ(capsuleName, "47K31RB4.cap");
-  EXPECT_FALSE(machine().FolderExists(kWorkingFolder));
+  EXPECT_FALSE(machine().files.FolderExists(kWorkingFolder));
 }
 
 TEST_F(WorkingFolderTest, CleanUpRemovesPayloadsAndFolder) {
   LeaveEarlierRun();
   app::CleanUpWorkingFolder();
-  EXPECT_FALSE(machine().FileExists(kFlashToolPath));
-  EXPECT_FALSE(machine().FileExists(kCapsulePath));
-  EXPECT_FALSE(machine().FolderExists(kWorkingFolder));
+  EXPECT_FALSE(machine().files.FileExists(kFlashToolPath));
+  EXPECT_FALSE(machine().files.FileExists(kCapsulePath));
+  EXPECT_FALSE(machine().files.FolderExists(kWorkingFolder));
   // Tool first, then capsule, then the folder.
   const int tool = machine().IndexOfCall("DeleteFileA");
   const int capsule = machine().IndexOfCall("DeleteFileA", tool + 1);
-  EXPECT_EQ(machine().Calls()[tool].detail, kFlashToolPath);
-  EXPECT_EQ(machine().Calls()[capsule].detail, kCapsulePath);
+  EXPECT_EQ(machine().Calls()[tool].Text(), kFlashToolPath);
+  EXPECT_EQ(machine().Calls()[capsule].Text(), kCapsulePath);
   EXPECT_GT(machine().IndexOfCall("RemoveDirectoryA"), capsule);
 }
 
 TEST_F(WorkingFolderTest, CleanUpLeavesAForeignFileAndItsFolder) {
   LeaveEarlierRun();
   const std::string foreign = std::string(kWorkingFolder) + "\\notes.txt";
-  machine().AddFile(foreign, "mine");
+  machine().files.AddFile(foreign, "mine");
   app::CleanUpWorkingFolder();
-  EXPECT_FALSE(machine().FileExists(kFlashToolPath));
-  EXPECT_FALSE(machine().FileExists(kCapsulePath));
-  EXPECT_TRUE(machine().FolderExists(kWorkingFolder));
-  EXPECT_EQ(machine().FileAt(foreign)->bytes, "mine");
+  EXPECT_FALSE(machine().files.FileExists(kFlashToolPath));
+  EXPECT_FALSE(machine().files.FileExists(kCapsulePath));
+  EXPECT_TRUE(machine().files.FolderExists(kWorkingFolder));
+  EXPECT_EQ(machine().files.FileAt(foreign)->bytes, "mine");
 }
 
 TEST_F(WorkingFolderTest, CleanUpWithNothingThereChangesNothing) {
-  const auto foldersBefore = machine().Folders();
-  const auto filesBefore = machine().Files().size();
+  const auto before = machine().files.Paths();
   app::CleanUpWorkingFolder();
-  EXPECT_EQ(machine().Folders(), foldersBefore);
-  EXPECT_EQ(machine().Files().size(), filesBefore);
+  EXPECT_EQ(machine().files.Paths(), before);
 }
 
 TEST_F(WorkingFolderTest, CleanUpGoesOnPastAnUndeletablePayload) {
   LeaveEarlierRun();
-  machine().AddFile(kFlashToolPath, "running", /*locked=*/true);
+  machine().files.AddFile(kFlashToolPath, "running", /*locked=*/true);
   app::CleanUpWorkingFolder();
-  EXPECT_TRUE(machine().FileExists(kFlashToolPath));
-  EXPECT_FALSE(machine().FileExists(kCapsulePath));
-  EXPECT_TRUE(machine().FolderExists(kWorkingFolder));
+  EXPECT_TRUE(machine().files.FileExists(kFlashToolPath));
+  EXPECT_FALSE(machine().files.FileExists(kCapsulePath));
+  EXPECT_TRUE(machine().files.FolderExists(kWorkingFolder));
 }
 
 }  // namespace

@@ -18,7 +18,9 @@ printf '\x40' | dd of="$work/bad.cap" bs=1 seek=16 conv=notrunc status=none  # H
 
 build_payloads() {  # build_payloads CAPSULE: configure a host tree and make only the payloads
   local dir="$work/build-$(basename "$1")"
-  cmake -S "$source_dir" -B "$dir" -DBIOSUPDATE_WINDOWS_BUILDS=OFF \
+  # Ninja, as in the main build: the default generator would need make, which the
+  # project does not install.
+  cmake -S "$source_dir" -B "$dir" -G Ninja -DBIOSUPDATE_WINDOWS_BUILDS=OFF \
         -DBIOSUPDATE_SUPPLIED_CAPSULE="$1" >"$dir.log" 2>&1 &&
     cmake --build "$dir" --target payloads >>"$dir.log" 2>&1
 }

@@ -11,7 +11,6 @@ wine_locale ko_KR.UTF-8
 start_program "$report_file"
 if wait_question; then
   expect "Korean question text in code page 949 (267 bytes)" "$korean_hex" "$(question_hex)"
-  expect "Korean question is 267 bytes" "534" "$(question_hex | tr -d '\n' | wc -c)"
   answer_question "$IDNO"
 else
   expect "Korean question under the caption \"$QUESTION_CAPTION\"" "shown" "not shown"

@@ -1,5 +1,5 @@
 // The framework on the simulated machine: a dialog is a simulated window and the modal loop
-// takes messages from the simulated queue.
+// takes its messages from the simulated thread's queue.
 #include "platform/framework.h"
 #include "platform/sim/machine.h"
 
@@ -9,48 +9,74 @@ class FrameworkAccess {
  public:
   static BOOL InitDialog(CDialog& dialog) { return dialog.OnInitDialog(); }
   static BOOL PreTranslate(CDialog& dialog, MSG* msg) { return dialog.PreTranslateMessage(msg); }
-  static LRESULT Dispatch(CWnd& window, const MSG& msg) {
-    return window.WindowProc(msg.message, msg.wParam, msg.lParam);
+  static LRESULT WindowProc(CWnd& window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return window.WindowProc(message, wParam, lParam);
   }
 };
 
-LRESULT CWnd::DefaultHandling(UINT message, WPARAM wParam, LPARAM) {
-  sim::TheMachine().Log("DefWindowProc", std::to_string(message) + " " + std::to_string(wParam));
-  return 0;
+namespace {
+
+constexpr LRESULT kAgreeToEndSession = TRUE;
+
+}  // namespace
+
+// The system's own handling: what DefDlgProc does with the messages the program leaves to it.
+LRESULT CWnd::DefaultHandling(UINT message, WPARAM wParam, LPARAM lParam) {
+  sim::Machine& machine = sim::TheMachine();
+  machine.Log("DefWindowProc", {message, wParam});
+  sim::Window* window = machine.windows.Find(m_hWnd);
+  if (window == nullptr) return 0;
+  switch (message) {
+    case WM_SETICON: {
+      HICON& slot = wParam == ICON_BIG ? window->bigIcon : window->smallIcon;
+      const HICON previous = slot;
+      slot = reinterpret_cast<HICON>(lParam);
+      return reinterpret_cast<LRESULT>(previous);
+    }
+    case WM_PAINT:
+      // BeginPaint and EndPaint: the update region is painted.
+      machine.windows.Validate(m_hWnd);
+      return 0;
+    case WM_QUERYENDSESSION:
+      return kAgreeToEndSession;
+    default:
+      return 0;
+  }
 }
 
-BOOL CDialog::PreTranslateMessage(MSG*) {
-  sim::TheMachine().Log("IsDialogMessage");
+BOOL CDialog::PreTranslateMessage(MSG* msg) {
+  sim::TheMachine().Log("IsDialogMessage", {msg->message, msg->wParam});
   return FALSE;
 }
 
 LONG_PTR CDialog::DoModal() {
   sim::Machine& machine = sim::TheMachine();
-  machine.Log("DoModal", std::to_string(m_templateId));
-  m_hWnd = machine.CreateDialogWindow(m_templateId, this);
+  machine.Log("DoModal", {m_templateId});
+  m_hWnd = machine.windows.Create(m_templateId, this);
   if (m_hWnd == nullptr) return -1;
 
-  FrameworkAccess::InitDialog(*this);
-  // The dialog manager shows a window whose template says WS_VISIBLE once it is initialised.
-  if (sim::Window* window = machine.WindowOf(m_hWnd); window != nullptr && (window->style & WS_VISIBLE)) {
-    window->visible = true;
-  }
-
-  const HWND self = m_hWnd;
+  // One owner destroys the window, on every way out of the loop.
   struct DestroyOnExit {
     sim::Machine& machine;
     CDialog& dialog;
     HWND window;
     ~DestroyOnExit() {
-      machine.DestroyWindow(window);
+      machine.Log("DestroyWindow");
+      machine.windows.Destroy(window);
       dialog.m_hWnd = nullptr;
     }
-  } destroy{machine, *this, self};
+  } destroy{machine, *this, m_hWnd};
 
-  while (std::optional<MSG> msg = machine.NextMessage()) {
+  FrameworkAccess::InitDialog(*this);
+  // The dialog manager shows a window whose template says WS_VISIBLE once it is initialised.
+  if (sim::Window* window = machine.windows.Find(m_hWnd); window != nullptr && (window->style & WS_VISIBLE)) {
+    window->visible = true;
+  }
+
+  while (std::optional<MSG> msg = machine.windows.NextMessage(sim::kNever)) {
+    if (msg->message == WM_QUIT) break;
     if (FrameworkAccess::PreTranslate(*this, &*msg)) continue;
-    sim::Window* target = machine.WindowOf(msg->hwnd);
-    if (target != nullptr && target->owner != nullptr) FrameworkAccess::Dispatch(*target->owner, *msg);
+    machine.windows.Deliver(*msg, false);
   }
   return 0;
 }
@@ -58,3 +84,11 @@ LONG_PTR CDialog::DoModal() {
 void CWinApp::EnableControlContainer() { sim::TheMachine().Log("AfxEnableControlContainer"); }
 
 }  // namespace win
+
+namespace sim {
+
+win::LRESULT CallWindowProcOf(win::CWnd& window, win::UINT message, win::WPARAM wParam, win::LPARAM lParam) {
+  return win::FrameworkAccess::WindowProc(window, message, wParam, lParam);
+}
+
+}  // namespace sim

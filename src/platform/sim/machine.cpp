@@ -1,15 +1,16 @@
 #include "platform/sim/machine.h"
 
 #include <algorithm>
-#include <cctype>
 #include <memory>
+#include <stdexcept>
 
 namespace sim {
 namespace {
 
 constexpr win::LANGID kEnglishUs = 0x0409;
-constexpr win::DWORD kDialogStyle = 0x90000040;  // WS_POPUP | WS_VISIBLE | DS_SETFONT
-constexpr win::UINT kControllerTemplate = 102;
+constexpr win::LANGID kKorean = 0x0412;
+constexpr win::UINT kWesternCodePage = 1252;
+constexpr win::UINT kKoreanCodePage = 949;
 const char* const kDefaultProgramFiles = "C:\\Program Files (x86)";
 const char* const kDefaultModulePath = "C:\\Users\\User\\Downloads\\BIOSUpdate.exe";
 
@@ -25,32 +26,28 @@ std::unique_ptr<Machine>& Instance() {
 Machine::Machine()
     : languageId(kEnglishUs),
       localeId(kEnglishUs),
-      comSecurityResult(win::S_OK),
+      codePage(kWesternCodePage),
+      modulePath(kDefaultModulePath),
       programFilesFolder(kDefaultProgramFiles),
-      modulePath(kDefaultModulePath) {
-  dialogTemplates[kControllerTemplate] = {kDialogStyle, win::WS_EX_APPWINDOW};
-  for (const char* folder : {"C:", "C:\\Windows", "C:\\Program Files", "C:\\Program Files (x86)",
-                             "C:\\Users", "C:\\Users\\User", "C:\\Users\\User\\Downloads"}) {
-    AddFolder(folder);
-  }
-}
+      processes(files),
+      scheduler_(std::make_unique<Scheduler>()) {}
 
 Machine& TheMachine() { return *Instance(); }
 
 void ResetMachine() { Instance() = std::make_unique<Machine>(); }
 
-void Machine::FailCall(const std::string& name, int nth) { pendingFailures_[name] = nth; }
-
-bool Machine::ShouldFail(const std::string& name) {
-  const auto it = pendingFailures_.find(name);
-  if (it == pendingFailures_.end()) return false;
-  if (--it->second > 0) return false;
-  pendingFailures_.erase(it);
-  return true;
+void Machine::SetKorean() {
+  languageId = kKorean;
+  localeId = kKorean;
+  codePage = kKoreanCodePage;
 }
 
-void Machine::Log(std::string name, std::string detail) {
-  calls_.push_back({std::move(name), std::move(detail)});
+std::uint64_t Machine::Now() const { return scheduler_->Now(); }
+
+int Machine::CurrentThread() const { return scheduler_->Current(); }
+
+void Machine::Log(std::string name, std::vector<Arg> args, Kind kind) {
+  calls_.push_back({std::move(name), std::move(args), kind, CurrentThread(), Now()});
 }
 
 int Machine::IndexOfCall(std::string_view name, std::size_t from) const {
@@ -65,100 +62,25 @@ int Machine::CountCalls(std::string_view name) const {
                                         [&](const CallRecord& c) { return c.name == name; }));
 }
 
-std::string Machine::Normal(std::string_view path) {
-  std::string normal(path);
-  std::replace(normal.begin(), normal.end(), '/', '\\');
-  while (normal.size() > 1 && normal.back() == '\\') normal.pop_back();
-  std::transform(normal.begin(), normal.end(), normal.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-  return normal;
+const CallRecord& Machine::FirstCall(std::string_view name) const {
+  const int at = IndexOfCall(name);
+  if (at < 0) throw std::logic_error("no call of " + std::string(name) + " was recorded");
+  return calls_[static_cast<std::size_t>(at)];
 }
 
-std::string Machine::ParentOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('\\');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
+void Machine::SetLastError(win::DWORD error) { lastError_[CurrentThread()] = error; }
 
-// ----- registry -----
-
-void Machine::SetRegistryValue(const std::string& key, const std::string& name, RegistryValue value) {
-  registry_[Normal(key)][Normal(name)] = std::move(value);
-}
-
-std::optional<RegistryValue> Machine::RegistryValueOf(const std::string& key,
-                                                      const std::string& name) const {
-  const auto k = registry_.find(Normal(key));
-  if (k == registry_.end()) return std::nullopt;
-  const auto v = k->second.find(Normal(name));
-  if (v == k->second.end()) return std::nullopt;
-  return v->second;
-}
-
-// ----- files and folders -----
-
-void Machine::AddFolder(const std::string& path) { folders_.insert(Normal(path)); }
-
-void Machine::AddFile(const std::string& path, std::string bytes, bool locked) {
-  const std::size_t slash = path.find_last_of("\\/");
-  files_[Normal(path)] = File{slash == std::string::npos ? path : path.substr(slash + 1),
-                              std::move(bytes), locked};
-}
-
-bool Machine::FolderExists(const std::string& path) const { return folders_.count(Normal(path)) != 0; }
-
-bool Machine::FileExists(const std::string& path) const { return files_.count(Normal(path)) != 0; }
-
-const File* Machine::FileAt(const std::string& path) const {
-  const auto it = files_.find(Normal(path));
-  return it == files_.end() ? nullptr : &it->second;
-}
-
-std::vector<std::string> Machine::FolderEntries(const std::string& folder) const {
-  const std::string prefix = Normal(folder) + "\\";
-  std::vector<std::string> entries;
-  const auto direct = [&](const std::string& path) {
-    return path.rfind(prefix, 0) == 0 && path.find('\\', prefix.size()) == std::string::npos;
-  };
-  for (const auto& [path, file] : files_) {
-    if (direct(path)) entries.push_back(file.name);
-  }
-  for (const std::string& path : folders_) {
-    if (direct(path)) entries.push_back(path.substr(prefix.size()));
-  }
-  return entries;
-}
-
-int Machine::OpenFileHandles() const {
-  return static_cast<int>(std::count_if(handles_.begin(), handles_.end(),
-                                        [](const auto& h) { return h.second.kind == "file"; }));
-}
-
-// ----- resources -----
-
-void Machine::SetResource(const std::string& type, int id, std::string bytes) {
-  RemoveResource(type, id);
-  resources_.push_back({Normal(type), id, std::move(bytes)});
-}
-
-void Machine::RemoveResource(const std::string& type, int id) {
-  const std::string normal = Normal(type);
-  std::erase_if(resources_, [&](const Resource& r) { return r.type == normal && r.id == id; });
-}
-
-const Machine::Resource* Machine::FindResource(const std::string& type, int id) const {
-  const std::string normal = Normal(type);
-  for (const Resource& r : resources_) {
-    if (r.type == normal && r.id == id) return &r;
-  }
-  return nullptr;
+win::DWORD Machine::LastError() const {
+  const auto it = lastError_.find(CurrentThread());
+  return it == lastError_.end() ? 0 : it->second;
 }
 
 // ----- handles and mutexes -----
 
-win::HANDLE Machine::NewHandle(std::string kind, std::string path) {
+win::HANDLE Machine::NewHandle(std::string kind, std::string target) {
   const std::uintptr_t value = nextHandle_;
   nextHandle_ += sizeof(void*);
-  handles_[value] = {std::move(kind), std::move(path)};
+  handles_[value] = {std::move(kind), std::move(target)};
   return reinterpret_cast<win::HANDLE>(value);
 }
 
@@ -166,14 +88,24 @@ bool Machine::CloseHandleOf(win::HANDLE handle) {
   return handles_.erase(reinterpret_cast<std::uintptr_t>(handle)) != 0;
 }
 
-std::string Machine::HandleKind(win::HANDLE handle) const {
+std::string Machine::HandleKind(const void* handle) const {
   const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
   return it == handles_.end() ? std::string() : it->second.kind;
 }
 
-std::string Machine::HandlePath(win::HANDLE handle) const {
+std::string Machine::HandleTarget(const void* handle) const {
   const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
-  return it == handles_.end() ? std::string() : it->second.path;
+  return it == handles_.end() ? std::string() : it->second.target;
+}
+
+void Machine::SetHandleTarget(const void* handle, std::string target) {
+  const auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+  if (it != handles_.end()) it->second.target = std::move(target);
+}
+
+int Machine::OpenHandles(std::string_view kind) const {
+  return static_cast<int>(std::count_if(handles_.begin(), handles_.end(),
+                                        [&](const auto& h) { return h.second.kind == kind; }));
 }
 
 bool Machine::CreateMutex(const std::string& name) {
@@ -182,87 +114,49 @@ bool Machine::CreateMutex(const std::string& name) {
   return true;
 }
 
-// ----- windows and the message queue -----
-
-win::HWND Machine::CreateDialogWindow(win::UINT templateId, win::CWnd* owner) {
-  const auto tmpl = dialogTemplates.find(templateId);
-  if (tmpl == dialogTemplates.end()) return nullptr;
-  const std::uintptr_t value = nextWindow_;
-  nextWindow_ += sizeof(void*);
-  Window window;
-  window.owner = owner;
-  window.templateId = templateId;
-  window.style = tmpl->second.style;
-  window.exStyle = tmpl->second.exStyle;
-  windows_[value] = window;
-  windowRecord_[value] = windowsCreated.size();
-  windowsCreated.push_back(window);
-  return reinterpret_cast<win::HWND>(value);
-}
-
-void Machine::DestroyWindow(win::HWND window) {
-  const auto key = reinterpret_cast<std::uintptr_t>(window);
-  if (Window* w = WindowOf(window)) windowsCreated[windowRecord_[key]] = *w;
-  windows_.erase(key);
-  std::erase_if(queue_, [&](const win::MSG& m) { return m.hwnd == window; });
-}
-
-Window* Machine::WindowOf(win::HWND window) {
-  const auto it = windows_.find(reinterpret_cast<std::uintptr_t>(window));
-  return it == windows_.end() ? nullptr : &it->second;
-}
-
-std::optional<win::MSG> Machine::NextMessage() {
-  // Posted messages come before the quit request that was posted after them.
-  if (!queue_.empty()) {
-    win::MSG msg = queue_.front();
-    queue_.pop_front();
-    return msg;
-  }
-  if (quitPosted_) {
-    quitPosted_ = false;
-    return std::nullopt;
-  }
-  throw Stalled("the modal loop waits for a message that nothing will send");
-}
-
 // ----- processes -----
 
 void Machine::BeginProcess() {
-  queue_.clear();
-  quitPosted_ = false;
-  windows_.clear();
-  lastError_ = 0;
+  scheduler_ = std::make_unique<Scheduler>(scheduler_->Now());
+  lastError_.clear();
 }
 
 void Machine::EndProcess() {
+  scheduler_->EndProcess();
   // The system releases what a process held when it ends.
   ownMutexes_.clear();
   handles_.clear();
-  for (const auto& [key, window] : windows_) windowsCreated[windowRecord_[key]] = window;
-  windows_.clear();
-  queue_.clear();
+  windows.EndProcess();
+  hooks.EndProcess();
 }
 
 ProcessResult RunProcess(const std::string& arguments) {
-  Machine& machine = TheMachine();
-  machine.BeginProcess();
   win::CWinApp* app = win::AfxGetApp();
   app->m_lpCmdLine = arguments.c_str();
   app->m_pMainWnd = nullptr;
-  machine.Log("ProcessStart", arguments);
+  TheMachine().Log("ProcessStart", {arguments});
+  const ProcessResult result = RunProcess([app] {
+    app->InitInstance();
+    return app->ExitInstance();
+  });
+  app->m_pMainWnd = nullptr;
+  return result;
+}
 
+ProcessResult RunProcess(const std::function<int()>& body) {
+  Machine& machine = TheMachine();
+  machine.BeginProcess();
+  const std::uint64_t start = machine.Now();
   ProcessResult result;
   try {
-    app->InitInstance();
-    result.exitCode = app->ExitInstance();
+    result.exitCode = body();
   } catch (const ProcessExit& exit) {
     result.exitCode = exit.code;
     result.exitedThroughCrt = true;
   } catch (const Stalled&) {
     result.stalled = true;
   }
-  app->m_pMainWnd = nullptr;
+  result.endedAtMs = machine.Now() - start;
   machine.Log("ProcessEnd");
   machine.EndProcess();
   return result;

@@ -3,10 +3,12 @@
 
 #include <commctrl.h>
 #include <objbase.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
 #include <cstdlib>
+#include <cstring>
 
 using win32::As;
 
@@ -44,15 +46,81 @@ HINSTANCE GetModuleHandleA(const char* moduleName) {
 
 void Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
 
+HANDLE CreateThread(void* securityAttributes, std::size_t stackSize, LPTHREAD_START_ROUTINE start,
+                    void* parameter, DWORD creationFlags, DWORD* threadId) {
+  // The seam's routine differs from the system's only in how its integer types are spelled
+  // (seam_check.cpp compares their sizes, signedness and calling convention).
+  ::DWORD id = 0;
+  const ::HANDLE thread =
+      ::CreateThread(static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes), stackSize,
+                     reinterpret_cast<::LPTHREAD_START_ROUTINE>(start), parameter, creationFlags,
+                     &id);
+  if (threadId != nullptr) *threadId = id;
+  return As<HANDLE>(thread);
+}
+
+DWORD ResumeThread(HANDLE thread) { return ::ResumeThread(As<::HANDLE>(thread)); }
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  return ::WaitForSingleObject(As<::HANDLE>(handle), milliseconds);
+}
+
+DWORD GetEnvironmentVariableA(const char* name, char* buffer, DWORD size) {
+  return ::GetEnvironmentVariableA(name, buffer, size);
+}
+
+UINT GetSystemDirectoryA(char* buffer, UINT size) { return ::GetSystemDirectoryA(buffer, size); }
+
+BOOL SetCurrentDirectoryA(const char* path) { return ::SetCurrentDirectoryA(path); }
+
+DWORD GetCurrentDirectoryA(DWORD size, char* buffer) {
+  return ::GetCurrentDirectoryA(size, buffer);
+}
+
+BOOL CreateProcessA(const char* applicationName, char* commandLine, void* processAttributes,
+                    void* threadAttributes, BOOL inheritHandles, DWORD creationFlags,
+                    void* environment, const char* currentDirectory,
+                    PROCESS_INFORMATION* processInformation) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  // The seam's PROCESS_INFORMATION is laid out as the system's (seam_check.cpp).
+  return ::CreateProcessA(applicationName, commandLine,
+                          static_cast<LPSECURITY_ATTRIBUTES>(processAttributes),
+                          static_cast<LPSECURITY_ATTRIBUTES>(threadAttributes), inheritHandles,
+                          creationFlags, environment, currentDirectory, &startup,
+                          reinterpret_cast<LPPROCESS_INFORMATION>(processInformation));
+}
+
+HINSTANCE ShellExecuteA(HWND owner, const char* verb, const char* file, const char* parameters,
+                        const char* directory, int showCommand) {
+  return As<HINSTANCE>(
+      ::ShellExecuteA(As<::HWND>(owner), verb, file, parameters, directory, showCommand));
+}
+
 void OutputDebugStringA(const char* text) { ::OutputDebugStringA(text); }
 
 void CrtExit(int code) { std::exit(code); }
 
-// --- language ---------------------------------------------------------------------------
+// --- language and text ------------------------------------------------------------------
 
 LANGID GetSystemDefaultLangID() { return ::GetSystemDefaultLangID(); }
 
 LCID GetSystemDefaultLCID() { return ::GetSystemDefaultLCID(); }
+
+DWORD CharUpperBuffA(char* text, DWORD length) { return ::CharUpperBuffA(text, length); }
+
+// char16_t and wchar_t are both UTF-16 code units on Windows.
+int MultiByteToWideChar(UINT codePage, DWORD flags, const char* text, int length,
+                        char16_t* wide, int wideLength) {
+  return ::MultiByteToWideChar(codePage, flags, text, length, reinterpret_cast<wchar_t*>(wide),
+                               wideLength);
+}
+
+int WideCharToMultiByte(UINT codePage, DWORD flags, const char16_t* wide, int wideLength,
+                        char* text, int length) {
+  return ::WideCharToMultiByte(codePage, flags, reinterpret_cast<const wchar_t*>(wide),
+                               wideLength, text, length, nullptr, nullptr);
+}
 
 // --- COM --------------------------------------------------------------------------------
 
@@ -72,6 +140,27 @@ LSTATUS SHDeleteValueA(HKEY key, const char* subKey, const char* valueName) {
   return ::SHDeleteValueA(As<::HKEY>(key), subKey, valueName);
 }
 
+LSTATUS RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, DWORD access, HKEY* result) {
+  ::HKEY opened = nullptr;
+  const LSTATUS status = ::RegOpenKeyExA(As<::HKEY>(key), subKey, options, access, &opened);
+  *result = As<HKEY>(opened);
+  return status;
+}
+
+LSTATUS RegCreateKeyA(HKEY key, const char* subKey, HKEY* result) {
+  ::HKEY created = nullptr;
+  const LSTATUS status = ::RegCreateKeyA(As<::HKEY>(key), subKey, &created);
+  *result = As<HKEY>(created);
+  return status;
+}
+
+LSTATUS RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type,
+                       const BYTE* data, DWORD size) {
+  return ::RegSetValueExA(As<::HKEY>(key), valueName, reserved, type, data, size);
+}
+
+LSTATUS RegCloseKey(HKEY key) { return ::RegCloseKey(As<::HKEY>(key)); }
+
 // --- shell folders and files ------------------------------------------------------------
 
 HRESULT SHGetFolderPathA(HWND owner, int csidl, HANDLE token, DWORD flags, char* path) {
@@ -86,13 +175,40 @@ BOOL RemoveDirectoryA(const char* path) { return ::RemoveDirectoryA(path); }
 
 BOOL DeleteFileA(const char* path) { return ::DeleteFileA(path); }
 
+namespace {
+
+// The seam keeps only the attributes and the name of a found entry.
+void CopyFound(const ::WIN32_FIND_DATAA& from, WIN32_FIND_DATAA* to) {
+  static_assert(sizeof(to->cFileName) == sizeof(from.cFileName));
+  to->dwFileAttributes = from.dwFileAttributes;
+  std::memcpy(to->cFileName, from.cFileName, sizeof(to->cFileName));
+}
+
+}  // namespace
+
 bool PathExists(const char* path) {
-  WIN32_FIND_DATAA found;
+  ::WIN32_FIND_DATAA found;
   const ::HANDLE search = ::FindFirstFileA(path, &found);
   if (search == INVALID_HANDLE_VALUE) return false;
   ::FindClose(search);
   return true;
 }
+
+HANDLE FindFirstFileA(const char* pattern, WIN32_FIND_DATAA* found) {
+  ::WIN32_FIND_DATAA data;
+  const ::HANDLE search = ::FindFirstFileA(pattern, &data);
+  if (search != INVALID_HANDLE_VALUE) CopyFound(data, found);
+  return As<HANDLE>(search);
+}
+
+BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* found) {
+  ::WIN32_FIND_DATAA data;
+  const ::BOOL ok = ::FindNextFileA(As<::HANDLE>(search), &data);
+  if (ok) CopyFound(data, found);
+  return ok;
+}
+
+BOOL FindClose(HANDLE search) { return ::FindClose(As<::HANDLE>(search)); }
 
 HANDLE CreateFileA(const char* path, DWORD access, DWORD shareMode, void* securityAttributes,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) {
@@ -156,6 +272,43 @@ LONG GetWindowLongA(HWND window, int index) { return ::GetWindowLongA(As<::HWND>
 
 LONG SetWindowLongA(HWND window, int index, LONG value) {
   return ::SetWindowLongA(As<::HWND>(window), index, value);
+}
+
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapseMs, void* timerProc) {
+  return ::SetTimer(As<::HWND>(window), id, elapseMs, reinterpret_cast<TIMERPROC>(timerProc));
+}
+
+BOOL KillTimer(HWND window, UINT_PTR id) { return ::KillTimer(As<::HWND>(window), id); }
+
+// The seam's RECT is laid out as the system's (seam_check.cpp); no rectangle means the whole
+// client area.
+BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase) {
+  return ::InvalidateRect(As<::HWND>(window), reinterpret_cast<const ::RECT*>(rect), erase);
+}
+
+BOOL ValidateRect(HWND window, const RECT* rect) {
+  return ::ValidateRect(As<::HWND>(window), reinterpret_cast<const ::RECT*>(rect));
+}
+
+int GetSystemMetrics(int index) { return ::GetSystemMetrics(index); }
+
+BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
+  return ::SetWindowPos(As<::HWND>(window), As<::HWND>(insertAfter), x, y, cx, cy, flags);
+}
+
+// --- low-level input hooks --------------------------------------------------------------
+
+// The seam's hook procedure differs from the system's only in how its integer types are
+// spelled (seam_check.cpp compares their sizes, signedness and calling convention).
+HHOOK SetWindowsHookExA(int idHook, HOOKPROC procedure, HINSTANCE module, DWORD threadId) {
+  return As<HHOOK>(::SetWindowsHookExA(idHook, reinterpret_cast<::HOOKPROC>(procedure),
+                                       As<::HINSTANCE>(module), threadId));
+}
+
+BOOL UnhookWindowsHookEx(HHOOK hook) { return ::UnhookWindowsHookEx(As<::HHOOK>(hook)); }
+
+LRESULT CallNextHookEx(HHOOK hook, int code, WPARAM wParam, LPARAM lParam) {
+  return ::CallNextHookEx(As<::HHOOK>(hook), code, wParam, lParam);
 }
 
 }  // namespace win

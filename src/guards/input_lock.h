@@ -1,0 +1,27 @@
+// The input lock: two system-wide low-level hooks swallow every key press and every left and
+// right mouse button event while the firmware is written.
+#pragma once
+
+#include "platform/win_types.h"
+
+namespace guards {
+
+// Process-wide: the hook procedures are plain functions that the system calls without any
+// object, and they need the handles to pass events on.
+extern win::HHOOK g_keyboardHook;
+extern win::HHOOK g_mouseHook;
+
+// Decided by the message number alone.
+bool SwallowsKeyboardMessage(win::WPARAM message);
+bool SwallowsMouseMessage(win::WPARAM message);
+
+win::LRESULT BIOSUPDATE_CALLBACK KeyboardHookProc(int code, win::WPARAM wParam, win::LPARAM lParam);
+win::LRESULT BIOSUPDATE_CALLBACK MouseHookProc(int code, win::WPARAM wParam, win::LPARAM lParam);
+
+// Installs both hooks for all threads of the desktop; a hook that cannot be installed is told
+// in a box owned by `owner` and the lock goes on without it.
+void InstallInputLock(win::HWND owner);
+// Removes each hook that is set.
+void RemoveInputLock();
+
+}  // namespace guards

@@ -1,0 +1,221 @@
+// The process itself: start-up calls, errors, threads and sleeping, language and text, COM
+// start-up and debugger output.
+#include <cstring>
+#include <string>
+
+#include "platform/services.h"
+#include "platform/sim/machine.h"
+
+namespace win {
+namespace {
+
+using sim::TheMachine;
+
+constexpr std::uintptr_t kCurrentProcessPseudoHandle = static_cast<std::uintptr_t>(-1);
+constexpr std::uintptr_t kInstanceHandle = 0x400000;
+constexpr UINT kKoreanCodePage = 949;
+constexpr unsigned char kFirstLeadByte = 0x81;
+constexpr unsigned char kLastLeadByte = 0xFE;
+constexpr DWORD kResumeFailed = static_cast<DWORD>(-1);
+
+sim::Machine& M() { return TheMachine(); }
+
+BOOL Fail(DWORD error) {
+  M().SetLastError(error);
+  return FALSE;
+}
+
+bool IsLeadByte(unsigned char c) {
+  return M().codePage == kKoreanCodePage && c >= kFirstLeadByte && c <= kLastLeadByte;
+}
+
+}  // namespace
+
+void InitCommonControls() { M().Log("InitCommonControls"); }
+
+HANDLE CreateMutexA(void*, BOOL initialOwner, const char* name) {
+  M().Log("CreateMutexA", {name, initialOwner});
+  if (const auto failure = M().Consult("CreateMutexA")) {
+    M().SetLastError(failure->error != 0 ? failure->error : ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  const bool created = M().CreateMutex(name);
+  M().SetLastError(created ? 0 : ERROR_ALREADY_EXISTS);
+  return M().NewHandle("mutex", name);
+}
+
+BOOL CloseHandle(HANDLE handle) {
+  M().Log("CloseHandle", {M().HandleKind(handle)});
+  if (const auto failure = M().Consult("CloseHandle")) {
+    M().CloseHandleOf(handle);  // the handle is gone either way; the failure is what counts
+    return Fail(failure->error != 0 ? failure->error : ERROR_WRITE_FAULT);
+  }
+  return M().CloseHandleOf(handle) ? TRUE : Fail(ERROR_INVALID_PARAMETER);
+}
+
+DWORD GetLastError() { return M().LastError(); }
+
+HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(kCurrentProcessPseudoHandle); }
+
+BOOL IsWow64Process(HANDLE, BOOL* isWow64) {
+  M().Log("IsWow64Process");
+  if (const auto failure = M().Consult("IsWow64Process")) return Fail(failure->error != 0 ? failure->error : ERROR_ACCESS_DENIED);
+  *isWow64 = M().wow64Process ? TRUE : FALSE;
+  return TRUE;
+}
+
+DWORD GetModuleFileNameA(HMODULE, char* buffer, DWORD size) {
+  const std::string& path = M().modulePath;
+  const DWORD length = static_cast<DWORD>(path.size() < size ? path.size() : size - 1);
+  std::memcpy(buffer, path.data(), length);
+  buffer[length] = '\0';
+  return length;
+}
+
+HINSTANCE GetModuleHandleA(const char*) { return reinterpret_cast<HINSTANCE>(kInstanceHandle); }
+
+void Sleep(DWORD milliseconds) {
+  M().Log("Sleep", {milliseconds});
+  M().scheduler().WaitUntil(M().Now() + milliseconds);
+}
+
+HANDLE CreateThread(void*, std::size_t stackSize, LPTHREAD_START_ROUTINE start, void* parameter,
+                    DWORD creationFlags, DWORD* threadId) {
+  M().Log("CreateThread", {stackSize, creationFlags});
+  if (const auto failure = M().Consult("CreateThread")) {
+    M().SetLastError(failure->error != 0 ? failure->error : ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  // A suspended thread is made at ResumeThread; the handle is what the two share.
+  const HANDLE handle = M().NewHandle("thread", std::to_string(reinterpret_cast<std::uintptr_t>(start)));
+  auto body = [start, parameter] { start(parameter); };
+  if ((creationFlags & CREATE_SUSPENDED) != 0) {
+    M().suspendedThreads[handle] = body;
+  } else {
+    M().scheduler().StartThread(body);
+  }
+  if (threadId != nullptr) *threadId = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(handle));
+  return handle;
+}
+
+DWORD ResumeThread(HANDLE thread) {
+  M().Log("ResumeThread");
+  if (const auto failure = M().Consult("ResumeThread")) {
+    M().SetLastError(failure->error != 0 ? failure->error : ERROR_ACCESS_DENIED);
+    return kResumeFailed;
+  }
+  const auto pending = M().suspendedThreads.find(thread);
+  if (pending == M().suspendedThreads.end()) return 0;
+  M().scheduler().StartThread(std::move(pending->second));
+  M().suspendedThreads.erase(pending);
+  return 1;
+}
+
+void OutputDebugStringA(const char* text) {
+  M().Log("OutputDebugStringA", {text});
+  M().debugOutput.emplace_back(text);
+}
+
+void CrtExit(int code) {
+  M().Log("exit", {code});
+  throw sim::ProcessExit{code};
+}
+
+// --- language and text ------------------------------------------------------------------
+
+LANGID GetSystemDefaultLangID() {
+  M().Log("GetSystemDefaultLangID");
+  return M().languageId;
+}
+
+LCID GetSystemDefaultLCID() {
+  M().Log("GetSystemDefaultLCID");
+  return M().localeId;
+}
+
+DWORD CharUpperBuffA(char* text, DWORD length) {
+  M().Log("CharUpperBuffA", {std::string(text, length)});
+  for (DWORD i = 0; i < length; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (IsLeadByte(c)) {
+      ++i;  // a double-byte character keeps both bytes
+    } else if (c >= 'a' && c <= 'z') {
+      text[i] = static_cast<char>(c - 'a' + 'A');
+    }
+  }
+  return length;
+}
+
+// Only what the program converts is simulated: ASCII both ways; anything else becomes '?'.
+int MultiByteToWideChar(UINT, DWORD, const char* text, int length, char16_t* wide, int wideLength) {
+  const int count = length < 0 ? static_cast<int>(std::strlen(text)) + 1 : length;
+  if (wideLength == 0) return count;
+  if (wideLength < count) {
+    M().SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  for (int i = 0; i < count; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    wide[i] = c < 0x80 ? c : u'\uFFFD';
+  }
+  return count;
+}
+
+int WideCharToMultiByte(UINT codePage, DWORD flags, const char16_t* wide, int wideLength, char* text, int length) {
+  M().Log("WideCharToMultiByte", {codePage, flags});
+  if (const auto failure = M().Consult("WideCharToMultiByte")) {
+    M().SetLastError(failure->error != 0 ? failure->error : ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  int count = wideLength;
+  if (wideLength < 0) {
+    count = 0;
+    while (wide[count] != 0) ++count;
+    ++count;
+  }
+  if (length == 0) return count;
+  if (length < count) {
+    M().SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  for (int i = 0; i < count; ++i) text[i] = static_cast<char>(wide[i] < 0x80 ? wide[i] : '?');
+  return count;
+}
+
+// --- COM --------------------------------------------------------------------------------
+
+HRESULT CoInitialize(void*) {
+  M().Log("CoInitialize");
+  if (const auto failure = M().Consult("CoInitialize")) return static_cast<HRESULT>(failure->error != 0 ? failure->error : 0x80004005u);
+  return S_OK;
+}
+
+HRESULT CoInitializeSecurity(void* securityDescriptor, LONG authServiceCount, void* authServices,
+                             void* reserved1, DWORD authnLevel, DWORD impLevel, void* authList,
+                             DWORD capabilities, void* reserved3) {
+  const bool nullPointers = securityDescriptor == nullptr && authServices == nullptr &&
+                            reserved1 == nullptr && authList == nullptr && reserved3 == nullptr;
+  M().Log("CoInitializeSecurity",
+          {authServiceCount, authnLevel, impLevel, capabilities, nullPointers ? "null" : "pointers"});
+  if (const auto failure = M().Consult("CoInitializeSecurity")) {
+    return failure->error != 0 ? static_cast<HRESULT>(failure->error) : RPC_E_TOO_LATE;
+  }
+  return S_OK;
+}
+
+// --- shell folders ----------------------------------------------------------------------
+
+HRESULT SHGetFolderPathA(HWND, int csidl, HANDLE, DWORD, char* path) {
+  // What a failed folder query leaves in the caller's buffer: unrelated bytes.
+  constexpr const char* kGarbage = "\x01\x02garbage";
+  M().Log("SHGetFolderPathA", {csidl});
+  const auto failure = M().Consult("SHGetFolderPathA");
+  if (csidl != CSIDL_PROGRAM_FILES || failure) {
+    std::strcpy(path, kGarbage);
+    return failure && failure->error != 0 ? static_cast<HRESULT>(failure->error) : E_FAIL;
+  }
+  std::strcpy(path, M().programFilesFolder.c_str());
+  return S_OK;
+}
+
+}  // namespace win

@@ -1,0 +1,131 @@
+#include "update/update_worker.h"
+
+#include "app/working_folder.h"
+#include "platform/handle.h"
+#include "platform/services.h"
+#include "ui/message_box.h"
+#include "ui/texts.h"
+#include "update/controller_dialog.h"
+#include "update/flash_run.h"
+
+namespace update {
+namespace {
+
+const char* Text(ui::TextId id) { return ui::UiText(id); }
+
+bool IsDotEntry(const char* name) {
+  return std::string_view(name) == "." || std::string_view(name) == "..";
+}
+
+}  // namespace
+
+std::string UpperCased(std::string text) {
+  if (!text.empty()) win::CharUpperBuffA(text.data(), static_cast<win::DWORD>(text.size()));
+  return text;
+}
+
+win::BOOL CHWDriverDownloadThread::InitInstance() {
+  win::Sleep(kStartDelayMs);
+  RunUpdateSequence();
+  return win::FALSE;
+}
+
+std::string CHWDriverDownloadThread::FindCapsule(const std::string& pattern) {
+  win::WIN32_FIND_DATAA found;
+  win::UniqueFind search(win::FindFirstFileA(pattern.c_str(), &found));
+  if (!search.Valid()) return {};
+  do {
+    if (!IsDotEntry(found.cFileName) && found.cFileName[0] != '\0') return found.cFileName;
+  } while (win::FindNextFileA(search.Get(), &found) != win::FALSE);
+  return {};
+}
+
+bool CHWDriverDownloadThread::WriteUpdateMarker() {
+  win::UniqueRegistryKey key;
+  if (win::RegOpenKeyExA(win::HKEY_USERS, kMarkerKey, 0, win::KEY_SET_VALUE, key.Put()) != win::ERROR_SUCCESS &&
+      win::RegCreateKeyA(win::HKEY_USERS, kMarkerKey, key.Put()) != win::ERROR_SUCCESS) {
+    return false;
+  }
+  return win::RegSetValueExA(key.Get(), kMarkerValueName, 0, win::REG_SZ,
+                             reinterpret_cast<const win::BYTE*>(kMarkerValue), kMarkerByteCount) == win::ERROR_SUCCESS;
+}
+
+void CHWDriverDownloadThread::ShowStatus(std::string text) {
+  m_owner->SetStatusText(std::move(text));
+  win::InvalidateRect(m_owner->m_hWnd, nullptr, win::FALSE);
+}
+
+void CHWDriverDownloadThread::Finish(win::WPARAM restart) {
+  win::PostMessageA(m_owner->m_hWnd, kFinishMessage, restart, 0);
+}
+
+void CHWDriverDownloadThread::Refuse(const char* text, win::DWORD pauseMs) {
+  WriteUpdateMarker();
+  ShowStatus(text);
+  win::Sleep(pauseMs);
+  win::SetTimer(m_owner->m_hWnd, kQuitTimer, kQuitTimerMs, nullptr);
+  Finish(kFinishWithoutRestart);
+}
+
+bool CHWDriverDownloadThread::Flash() {
+  const std::optional<std::string> folder = app::WorkingFolderPath();
+  const std::optional<std::string> tool = app::FlashToolPath();
+  if (!folder || !tool) return false;
+  return RunFlashTool(FlashCommandLine(*folder, app::kCapsuleFileName), *folder, *tool);
+}
+
+void CHWDriverDownloadThread::RunUpdateSequence() {
+  // A working folder that cannot be named holds no capsule.
+  const std::optional<std::string> capsulePath = app::CapsulePath();
+  m_foundCapsuleName = capsulePath ? FindCapsule(*capsulePath) : std::string();
+  const std::string found = m_foundCapsuleName;
+  if (found.empty()) {
+    Refuse(Text(ui::TextId::StatusNoCapsule), kRefusalPauseMs);
+    return;
+  }
+
+  // The text is chosen now and shown after the pause.
+  std::string loading = Text(ui::TextId::StatusLoading);
+  win::Sleep(kLoadingDelayMs);
+  ShowStatus(std::move(loading));
+  win::Sleep(kStepPauseMs);
+
+  const std::string foundUpper = UpperCased(found);
+  ShowStatus(Text(ui::TextId::StatusVerifying));
+  win::Sleep(kStepPauseMs);
+
+  const std::string running = UpperCased(m_owner->RunningBiosVersion());
+  const VerdictResult verdict = DecideVersion(foundUpper, UpperCased(m_owner->CapsuleName()), running);
+  m_versionPrefix = verdict.versionPrefix;
+  switch (verdict.verdict) {
+    case Verdict::WrongModel:
+      Refuse(Text(ui::TextId::StatusWrongModel), kRefusalPauseMs);
+      return;
+    case Verdict::Newer:
+      Refuse(Text(ui::TextId::StatusInstalledNewer), kVersionRefusalPauseMs);
+      return;
+    case Verdict::Same:
+      Refuse(Text(ui::TextId::StatusSameVersion), kVersionRefusalPauseMs);
+      return;
+    case Verdict::Update:
+      break;
+  }
+
+  ShowStatus(Text(ui::TextId::StatusChecking));
+  win::Sleep(kStepPauseMs);
+  win::Sleep(kStepPauseMs);
+  ShowStatus(Text(ui::TextId::StatusUpdating));
+  win::Sleep(kBeforeFlashPauseMs);
+
+  if (!Flash()) {
+    // The user is told; then the window's finish undoes the locks and ends the run without
+    // restart. Nothing was flashed, so no marker is written.
+    ui::AppMessageBox(Text(ui::TextId::MsgFlashToolNotStarted));
+    Finish(kFinishWithoutRestart);
+    return;
+  }
+  WriteUpdateMarker();
+  Finish(kFinishWithRestart);
+}
+
+}  // namespace update
