@@ -41,6 +41,7 @@ add_executable(BIOSUpdate WIN32
   platform/win32/framework.cpp
   platform/win32/seam_check.cpp
   platform/win32/critical_section.cpp
+  platform/win32/gdi.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/BIOSUpdate.rc
 )
 target_include_directories(BIOSUpdate PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${RES_DIR})

@@ -119,6 +119,26 @@ BOOL ValidateRect(HWND window, const RECT* rect);
 int GetSystemMetrics(int index);
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 
+// --- painting ---------------------------------------------------------------------------
+BOOL IsIconic(HWND window);
+BOOL GetClientRect(HWND window, RECT* rect);
+HDC BeginPaint(HWND window, PAINTSTRUCT* paint);
+BOOL EndPaint(HWND window, const PAINTSTRUCT* paint);
+HDC GetDC(HWND window);
+int ReleaseDC(HWND window, HDC dc);
+HDC CreateCompatibleDC(HDC dc);
+BOOL DeleteDC(HDC dc);
+HBITMAP LoadBitmapW(HINSTANCE instance, int id);
+HBRUSH CreateSolidBrush(COLORREF color);
+HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
+BOOL DeleteObject(HGDIOBJ object);
+BOOL BitBlt(HDC destination, int x, int y, int cx, int cy, HDC source, int sourceX, int sourceY, DWORD rop);
+COLORREF SetTextColor(HDC dc, COLORREF color);
+COLORREF SetBkColor(HDC dc, COLORREF color);
+int SetBkMode(HDC dc, int mode);
+int DrawTextA(HDC dc, const char* text, int count, RECT* rect, UINT format);
+BOOL DrawIcon(HDC dc, int x, int y, HICON icon);
+
 // --- low-level input hooks --------------------------------------------------------------
 HHOOK SetWindowsHookExA(int idHook, HOOKPROC procedure, HINSTANCE module, DWORD threadId);
 BOOL UnhookWindowsHookEx(HHOOK hook);

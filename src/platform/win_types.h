@@ -43,6 +43,11 @@ struct HRSRC_;
 struct HGLOBAL_;
 struct HINSTANCE_;
 struct HHOOK_;
+struct HDC_;
+// GDI objects: a bitmap and a brush are both objects that SelectObject and DeleteObject take.
+struct HGDIOBJ_ {};
+struct HBITMAP_ : HGDIOBJ_ {};
+struct HBRUSH_ : HGDIOBJ_ {};
 using HANDLE = HANDLE_*;
 using HWND = HWND_*;
 using HKEY = HKEY_*;
@@ -52,6 +57,11 @@ using HGLOBAL = HGLOBAL_*;
 using HINSTANCE = HINSTANCE_*;
 using HMODULE = HINSTANCE;
 using HHOOK = HHOOK_*;
+using HDC = HDC_*;
+using HGDIOBJ = HGDIOBJ_*;
+using HBITMAP = HBITMAP_*;
+using HBRUSH = HBRUSH_*;
+using COLORREF = DWORD;
 
 // Callbacks that Windows calls use its calling convention, which differs on 32-bit x86.
 #if defined(_WIN32) && !defined(_WIN64)
@@ -67,6 +77,15 @@ struct RECT {
   LONG top = 0;
   LONG right = 0;
   LONG bottom = 0;
+};
+
+struct PAINTSTRUCT {
+  HDC hdc = nullptr;
+  BOOL fErase = FALSE;
+  RECT rcPaint;
+  BOOL fRestore = FALSE;
+  BOOL fIncUpdate = FALSE;
+  BYTE rgbReserved[32] = {};
 };
 
 struct PROCESS_INFORMATION {
@@ -247,6 +266,14 @@ inline constexpr std::size_t MAX_PATH = 260;
   X(SM_CXSCREEN, int, 0)                                                                          \
   X(SM_CYSCREEN, int, 1)                                                                          \
   X(SWP_SHOWWINDOW, UINT, 0x0040)                                                                 \
+  X(SM_CXICON, int, 11)                                                                           \
+  X(SM_CYICON, int, 12)                                                                           \
+  X(WM_DESTROY, UINT, 0x0002)                                                                     \
+  X(WM_ICONERASEBKGND, UINT, 0x0027)                                                              \
+  /* painting */                                                                                  \
+  X(SRCCOPY, DWORD, 0x00CC0020)                                                                   \
+  X(TRANSPARENT, int, 1)                                                                          \
+  X(DT_CENTER, UINT, 0x00000001)                                                                  \
   X(WM_CLOSE, UINT, 0x0010)                                                                       \
   X(WM_QUIT, UINT, 0x0012)                                                                        \
   X(WM_QUERYENDSESSION, UINT, 0x0011)                                                             \

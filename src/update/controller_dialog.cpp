@@ -7,6 +7,7 @@
 #include "guards/input_lock.h"
 #include "platform/services.h"
 #include "ui/message_box.h"
+#include "ui/painting.h"
 #include "ui/texts.h"
 #include "update/update_worker.h"
 
@@ -26,6 +27,9 @@ const win::MessageMapEntry<CBiosUpdateDlg> CBiosUpdateDlg::kMessageMap[] = {
     {win::WM_QUERYDRAGICON, &CBiosUpdateDlg::OnQueryDragIcon},
     {win::WM_TIMER, &CBiosUpdateDlg::OnTimer},
     {win::WM_QUERYENDSESSION, &CBiosUpdateDlg::OnQueryEndSession},
+    {win::WM_PAINT, &CBiosUpdateDlg::OnPaint},
+    {win::WM_CTLCOLORDLG, &CBiosUpdateDlg::OnCtlColor},
+    {win::WM_DESTROY, &CBiosUpdateDlg::OnDestroy},
 };
 
 CBiosUpdateDlg::CBiosUpdateDlg()
@@ -130,6 +134,7 @@ win::LRESULT CBiosUpdateDlg::WindowProc(win::UINT message, win::WPARAM wParam, w
 }
 
 win::LRESULT CBiosUpdateDlg::OnFinish(win::WPARAM wParam, win::LPARAM lParam) {
+  m_finished = true;
   UnlockMachine();
   app::CleanUpWorkingFolder();
   if (wParam == kFinishWithRestart) {
@@ -172,6 +177,9 @@ win::LRESULT CBiosUpdateDlg::OnTimer(win::WPARAM timer, win::LPARAM lParam) {
   } else if (timer == kAnimationTimer) {
     AdvanceAnimation();
   } else if (timer == kQuitTimer) {
+    // The worker arms this timer before it posts the finish message. Should that message
+    // never arrive, the locks must not outlive the program.
+    if (!m_finished) UnlockMachine();
     app::CleanUpWorkingFolder();
     KillTimer(kQuitTimer);
     PostMessageA(kQuitMessage);
@@ -185,6 +193,29 @@ win::LRESULT CBiosUpdateDlg::OnQueryEndSession(win::WPARAM, win::LPARAM lParam) 
   if ((lParam & win::ENDSESSION_CLOSEAPP) != 0) return win::FALSE;
   guards::PowerSchemeGuard(guards::kPowerRestore, m_savedPolicies, m_hWnd);
   return win::TRUE;
+}
+
+win::LRESULT CBiosUpdateDlg::OnPaint(win::WPARAM wParam, win::LPARAM lParam) {
+  if (win::IsIconic(m_hWnd) != win::FALSE) {
+    ui::PaintIcon(m_hWnd, m_icon);
+    return kHandled;
+  }
+  // The system's paint cycle first: it marks the window painted.
+  DefaultHandling(win::WM_PAINT, wParam, lParam);
+  ui::PaintFrame(m_hWnd, m_animationCounter, StatusTextCopy());
+  return kHandled;
+}
+
+win::LRESULT CBiosUpdateDlg::OnCtlColor(win::WPARAM dc, win::LPARAM control) {
+  DefaultHandling(win::WM_CTLCOLORDLG, dc, control);
+  win::SetBkColor(reinterpret_cast<win::HDC>(dc), ui::kBlack);
+  if (!m_backgroundBrush.Valid()) m_backgroundBrush = win::CBrush(win::CreateSolidBrush(ui::kBlack));
+  return reinterpret_cast<win::LRESULT>(m_backgroundBrush.Get());
+}
+
+win::LRESULT CBiosUpdateDlg::OnDestroy(win::WPARAM wParam, win::LPARAM lParam) {
+  m_backgroundBrush.Close();
+  return DefaultHandling(win::WM_DESTROY, wParam, lParam);
 }
 
 // Key presses bypass the dialog's keyboard handling: neither Enter nor Escape may end the

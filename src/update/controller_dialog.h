@@ -5,6 +5,7 @@
 
 #include "guards/power_guard.h"
 #include "platform/framework.h"
+#include "platform/gdi.h"
 #include "resource.h"
 #include "update/bios_identity.h"
 #include "update/status_text.h"
@@ -58,6 +59,9 @@ class CBiosUpdateDlg : public win::CDialog {
   win::LRESULT OnQueryDragIcon(win::WPARAM wParam, win::LPARAM lParam);
   win::LRESULT OnTimer(win::WPARAM wParam, win::LPARAM lParam);
   win::LRESULT OnQueryEndSession(win::WPARAM wParam, win::LPARAM lParam);
+  win::LRESULT OnPaint(win::WPARAM wParam, win::LPARAM lParam);
+  win::LRESULT OnCtlColor(win::WPARAM wParam, win::LPARAM lParam);
+  win::LRESULT OnDestroy(win::WPARAM wParam, win::LPARAM lParam);
 
   static const win::MessageMapEntry<CBiosUpdateDlg> kMessageMap[];
 
@@ -79,6 +83,9 @@ class CBiosUpdateDlg : public win::CDialog {
   std::string m_capsuleName;
   WmiConnection m_wmi;
   win::HICON m_icon;
+  // The window's background: made at the first request, deleted with the window.
+  win::CBrush m_backgroundBrush;
+  bool m_finished = false;
 };
 
 }  // namespace update

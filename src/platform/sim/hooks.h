@@ -30,7 +30,12 @@ class Hooks {
   bool Run(bool keyboard, win::UINT message);
   // What the hook after `hook` in its chain answers (0 when none is left).
   win::LRESULT CallNext(win::HHOOK hook, int code, win::WPARAM wParam, win::LPARAM lParam);
-  void EndProcess() { installed_.clear(); }
+  // The system removes a process's hooks when it ends; a test sees how many were left to it.
+  void EndProcess() {
+    leftAtProcessEnd = static_cast<int>(installed_.size());
+    installed_.clear();
+  }
+  int leftAtProcessEnd = 0;
 
  private:
   std::vector<InstalledHook> installed_;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/sim/files.h"
+#include "platform/sim/gdi.h"
 #include "platform/sim/hooks.h"
 #include "platform/sim/power.h"
 #include "platform/sim/processes.h"
@@ -56,6 +57,7 @@ class Machine {
   Hooks hooks;
   Wmi wmi;
   Resources resources;
+  Gdi gdi;
 
   // ----- failures -----
   // Makes the chosen call fail; see Failure. Every failable seam call consults the plan.

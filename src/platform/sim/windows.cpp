@@ -54,6 +54,9 @@ win::HWND Windows::Create(win::UINT templateId, win::CWnd* owner) {
 
 void Windows::Destroy(win::HWND handle) {
   const std::uintptr_t key = Key(handle);
+  if (windows_.find(key) == windows_.end()) return;
+  // The window hears of its end first, as with DestroyWindow.
+  Deliver({handle, win::WM_DESTROY, 0, 0}, true);
   const auto it = windows_.find(key);
   if (it == windows_.end()) return;
   it->second.destroyed = true;
@@ -141,8 +144,29 @@ void Windows::RunDueInput(int thread) {
   }
 }
 
+void Windows::RunDueOutsideMessages(int thread) {
+  if (thread != Scheduler::kMainThread) return;
+  while (!outside_.empty()) {
+    const auto due = std::min_element(outside_.begin(), outside_.end(),
+                                      [](const OutsideMessage& a, const OutsideMessage& b) { return a.atMs < b.atMs; });
+    if (due->atMs > M().Now()) return;
+    const OutsideMessage message = *due;
+    outside_.erase(due);
+    const auto first = std::find_if(windows_.begin(), windows_.end(),
+                                    [&](const auto& w) { return w.second.thread == thread; });
+    if (first == windows_.end()) continue;
+    const auto window = reinterpret_cast<win::HWND>(first->first);
+    if (message.sent) {
+      outsideAnswers_.push_back({message, Deliver({window, message.message, message.wParam, message.lParam}, true)});
+    } else {
+      queues_[thread].posted.push_back({window, message.message, message.wParam, message.lParam});
+    }
+  }
+}
+
 std::optional<win::MSG> Windows::DueMessage(int thread) {
   RunDueInput(thread);
+  RunDueOutsideMessages(thread);
   Queue& queue = queues_[thread];
   if (!queue.posted.empty()) {
     const win::MSG msg = queue.posted.front();
@@ -181,6 +205,7 @@ std::uint64_t Windows::NextWake(int thread) const {
   }
   if (thread == Scheduler::kMainThread) {
     for (const InputEvent& event : input_) next = std::min(next, event.atMs);
+    for (const OutsideMessage& message : outside_) next = std::min(next, message.atMs);
   }
   return next;
 }

@@ -30,6 +30,7 @@ struct Window {
   win::HICON smallIcon = nullptr;
   bool visible = false;
   bool topmost = false;
+  bool minimized = false;
   win::RECT rect;
   bool invalid = false;
   bool eraseRequested = false;
@@ -66,6 +67,21 @@ struct InputEvent {
   win::UINT message;
 };
 
+// A message that something outside the program sends or posts to its first window at a
+// virtual time (the system's end-of-session query, a power broadcast, a close request).
+struct OutsideMessage {
+  std::uint64_t atMs;
+  win::UINT message;
+  win::WPARAM wParam = 0;
+  win::LPARAM lParam = 0;
+  bool sent = true;
+};
+
+struct OutsideAnswer {
+  OutsideMessage message;
+  win::LRESULT result;
+};
+
 struct InputOutcome {
   InputEvent event;
   bool swallowed;  // a hook returned non-zero: no later hook and no window saw it
@@ -81,6 +97,8 @@ class Windows {
   void ScriptAnswer(int answer, std::uint64_t afterMs = 0) { answers_.push_back({answer, afterMs}); }
   void SetScreenSize(int width, int height);
   void ScheduleInput(InputEvent event) { input_.push_back(event); }
+  void ScheduleMessage(OutsideMessage message) { outside_.push_back(message); }
+  const std::vector<OutsideAnswer>& OutsideAnswers() const { return outsideAnswers_; }
   const std::vector<MessageBoxRecord>& MessageBoxes() const { return boxes_; }
   // Every window the run created, also after it was destroyed.
   const std::vector<Window>& WindowsCreated() const;
@@ -137,6 +155,9 @@ class Windows {
   std::vector<MessageBoxRecord> boxes_;
   std::vector<InputEvent> input_;
   std::vector<InputOutcome> inputOutcomes_;
+  std::vector<OutsideMessage> outside_;
+  std::vector<OutsideAnswer> outsideAnswers_;
+  void RunDueOutsideMessages(int thread);
   int screenWidth_;
   int screenHeight_;
   int paintsWithErase_ = 0;

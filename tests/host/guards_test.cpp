@@ -1,0 +1,275 @@
+// The system guards on their own: the power policy rewriting and the guard's failures, the
+// input lock's decisions, and the command runner and companion program.
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "guards/companion.h"
+#include "guards/input_lock.h"
+#include "guards/power_guard.h"
+#include "sequence.h"
+#include "sim_fixture.h"
+#include "ui/texts.h"
+
+namespace {
+
+using namespace testing_support;
+using win::POWER_ACTION_POLICY;
+
+constexpr win::DWORD kSleep = 2;
+constexpr win::DWORD kHibernate = 3;
+constexpr win::ULONG kForce = 0x80000000;
+const auto kOwner = reinterpret_cast<win::HWND>(static_cast<std::uintptr_t>(0x4242));
+
+// ----- the policy rewriting -----
+
+TEST(PowerPolicy, ButtonOnSleepAndHibernateDoesNothingDuringTheRunAndComesBackAfter) {
+  win::GLOBAL_POWER_POLICY read = sim::Power::TypicalPolicy();
+  read.user.PowerButtonAc = {kSleep, 0x11, 0x2};
+  read.user.PowerButtonDc = {kHibernate, 0x4, 0x0};
+
+  const win::GLOBAL_POWER_POLICY during = guards::DoNothingPolicy(read);
+  for (const POWER_ACTION_POLICY& p : guards::ButtonAndLidOf(during)) {
+    EXPECT_EQ(p, (POWER_ACTION_POLICY{win::PowerActionNone, 0x11, kForce}));  // the AC button's flags for all
+  }
+  // Nothing but the six changes.
+  win::GLOBAL_POWER_POLICY rest = during;
+  guards::SetButtonAndLid(rest, guards::ButtonAndLidOf(read));
+  EXPECT_EQ(rest, read);
+
+  const win::GLOBAL_POWER_POLICY after = guards::RestoredPolicy(during, guards::CopyToSave(read));
+  EXPECT_EQ(after.user.PowerButtonAc, (POWER_ACTION_POLICY{kSleep, 0x11, kForce}));
+  EXPECT_EQ(after.user.PowerButtonDc, (POWER_ACTION_POLICY{kHibernate, 0x4, kForce}));
+  EXPECT_EQ(after.user.DischargePolicy[2], read.user.DischargePolicy[2]);
+  EXPECT_EQ(after.mach, read.mach);
+}
+
+// ----- the guard over the machine -----
+
+class PowerGuardTest : public SimTest {
+ protected:
+  static bool Guard(int mode, guards::SavedPowerPolicies& saved) {
+    bool ok = false;
+    sim::RunProcess([&] {
+      ok = guards::PowerSchemeGuard(mode, saved, kOwner);
+      return 0;
+    });
+    return ok;
+  }
+};
+
+struct GuardFailure {
+  const char* call;
+  int mode;
+  const char* message;
+};
+
+std::ostream& operator<<(std::ostream& os, const GuardFailure& f) { return os << f.call << " in mode " << f.mode; }
+
+class PowerGuardFailure : public PowerGuardTest, public ::testing::WithParamInterface<GuardFailure> {};
+
+TEST_P(PowerGuardFailure, ShowsItsMessageChangesNothingMoreAndFails) {
+  guards::SavedPowerPolicies saved;
+  if (GetParam().mode == guards::kPowerRestore) {
+    ASSERT_TRUE(Guard(guards::kPowerSaveAndApply, saved));
+    machine().debugOutput.clear();
+  }
+  const win::GLOBAL_POWER_POLICY before = machine().power.policy;
+  const std::size_t writesBefore = machine().power.Writes().size();
+  machine().FailCall(GetParam().call);
+  EXPECT_FALSE(Guard(GetParam().mode, saved));
+  const auto& boxes = machine().windows.MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, GetParam().message);
+  EXPECT_EQ(boxes[0].caption, "BIOSUpdate");
+  EXPECT_EQ(boxes[0].flags, win::MB_OK);
+  EXPECT_EQ(boxes[0].owner, kOwner);
+  EXPECT_EQ(machine().power.policy, before);
+  EXPECT_EQ(machine().power.Writes().size(), writesBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Calls, PowerGuardFailure,
+    ::testing::Values(GuardFailure{"CanUserWritePwrScheme", 100, "CanUserWritePwrScheme Error"},
+                      GuardFailure{"ReadGlobalPwrPolicy", 100, "ReadGlobalPwrPolicy Error"},
+                      GuardFailure{"GetActivePwrScheme", 100, "GetActivePwrScheme Error"},
+                      GuardFailure{"SetActivePwrScheme", 100, "SAVE SetActivePwrScheme Error"},
+                      GuardFailure{"CanUserWritePwrScheme", 101, "CanUserWritePwrScheme Error"},
+                      GuardFailure{"ReadGlobalPwrPolicy", 101, "ReadGlobalPwrPolicy Error"},
+                      GuardFailure{"GetActivePwrScheme", 101, "GetActivePwrScheme Error"},
+                      GuardFailure{"SetActivePwrScheme", 101, "RESTORE SetActivePwrScheme Error"}));
+
+TEST_F(PowerGuardTest, UserWhoMayNotWriteSchemesIsRefused) {
+  machine().power.userMayWrite = false;
+  guards::SavedPowerPolicies saved;
+  EXPECT_FALSE(Guard(guards::kPowerSaveAndApply, saved));
+  EXPECT_EQ(machine().windows.MessageBoxes()[0].text, "CanUserWritePwrScheme Error");
+  EXPECT_TRUE(machine().power.Writes().empty());
+}
+
+TEST_F(PowerGuardTest, SaveThenTwoRestoresWriteTheSameCopyAndSayEachOnce) {
+  guards::SavedPowerPolicies saved;
+  ASSERT_TRUE(Guard(guards::kPowerSaveAndApply, saved));
+  machine().power.policy.user.GlobalFlags = 0x77;  // changed by someone meanwhile: kept
+  ASSERT_TRUE(Guard(guards::kPowerRestore, saved));
+  ASSERT_TRUE(Guard(guards::kPowerRestore, saved));
+  const auto& writes = machine().power.Writes();
+  ASSERT_EQ(writes.size(), 3u);
+  EXPECT_EQ(writes[1].policy, writes[2].policy);
+  EXPECT_EQ(writes[2].policy.user.GlobalFlags, 0x77u);
+  EXPECT_EQ(writes[2].scheme, machine().power.activeScheme);
+  EXPECT_EQ(machine().debugOutput,
+            (std::vector<std::string>{ui::DebugLine(ui::DebugLineId::PowerOptionsApplied),
+                                      ui::DebugLine(ui::DebugLineId::PowerOptionsRestored),
+                                      ui::DebugLine(ui::DebugLineId::PowerOptionsRestored)}));
+  EXPECT_EQ(std::string(ui::DebugLine(ui::DebugLineId::PowerOptionsApplied)).size(), 29u);  // code page 949
+}
+
+TEST_F(PowerGuardTest, FailedApplyStillKeepsTheCopyForTheRestore) {
+  guards::SavedPowerPolicies saved;
+  machine().FailCall("SetActivePwrScheme");
+  EXPECT_FALSE(Guard(guards::kPowerSaveAndApply, saved));
+  EXPECT_TRUE(saved.saved);
+  EXPECT_TRUE(Guard(guards::kPowerRestore, saved));
+}
+
+TEST_F(PowerGuardTest, RestoreWithNoSavedCopyWritesNothing) {
+  guards::SavedPowerPolicies saved;
+  EXPECT_FALSE(Guard(guards::kPowerRestore, saved));
+  EXPECT_TRUE(machine().power.Writes().empty());
+  EXPECT_TRUE(machine().windows.MessageBoxes().empty());
+  EXPECT_EQ(machine().CountCalls("CanUserWritePwrScheme"), 0);
+}
+
+// ----- the input lock -----
+
+struct HookCase {
+  win::UINT message;
+  bool keyboardSwallows;
+  bool mouseSwallows;
+};
+
+TEST(InputLock, DecidesByTheMessageNumberAlone) {
+  const HookCase cases[] = {
+      {win::WM_KEYDOWN, true, false},        {win::WM_SYSKEYDOWN, true, false},
+      {win::WM_KEYUP, false, false},         {win::WM_SYSKEYUP, false, false},
+      {win::WM_LBUTTONDOWN, false, true},    {win::WM_LBUTTONUP, false, true},
+      {win::WM_LBUTTONDBLCLK, false, true},  {win::WM_RBUTTONDOWN, false, true},
+      {win::WM_RBUTTONUP, false, true},      {win::WM_RBUTTONDBLCLK, false, true},
+      {win::WM_MOUSEMOVE, false, false},     {win::WM_MBUTTONDOWN, false, false},
+      {win::WM_MBUTTONUP, false, false},     {win::WM_MOUSEWHEEL, false, false},
+      {win::WM_XBUTTONDOWN, false, false},   {0x020E /* WM_MOUSEHWHEEL */, false, false},
+  };
+  for (const HookCase& c : cases) {
+    EXPECT_EQ(guards::SwallowsKeyboardMessage(c.message), c.keyboardSwallows) << c.message;
+    EXPECT_EQ(guards::SwallowsMouseMessage(c.message), c.mouseSwallows) << c.message;
+  }
+}
+
+class InputLockTest : public SimTest {};
+
+TEST_F(InputLockTest, HookProceduresSwallowOrPassOnDownTheChain) {
+  sim::RunProcess([] {
+    guards::InstallInputLock(kOwner);
+    const auto [keyboard, mouse] = std::pair{guards::g_keyboardHook, guards::g_mouseHook};
+    EXPECT_NE(keyboard, nullptr);
+    EXPECT_NE(mouse, nullptr);
+    EXPECT_EQ(guards::KeyboardHookProc(0, win::WM_KEYDOWN, 0), 1);
+    EXPECT_EQ(guards::KeyboardHookProc(0, win::WM_KEYUP, 0), 0);
+    EXPECT_EQ(guards::MouseHookProc(0, win::WM_RBUTTONUP, 0), 1);
+    // A negative code is the system's: always passed on.
+    EXPECT_EQ(guards::KeyboardHookProc(-1, win::WM_KEYDOWN, 0), 0);
+    guards::RemoveInputLock();
+    return 0;
+  });
+  EXPECT_EQ(machine().hooks.leftAtProcessEnd, 0);
+  EXPECT_TRUE(MatchesSequence(machine().Calls(), {{"SetWindowsHookExA", {win::WH_KEYBOARD_LL, 0x400000, 0}},
+                                                  {"SetWindowsHookExA", {win::WH_MOUSE_LL, 0x400000, 0}},
+                                                  {"UnhookWindowsHookEx"},
+                                                  {"UnhookWindowsHookEx"}}));
+}
+
+TEST_F(InputLockTest, FailingKeyboardHookIsToldAndTheMouseHookStillComes) {
+  machine().FailCall("SetWindowsHookExA");
+  sim::RunProcess([] {
+    guards::InstallInputLock(kOwner);
+    return 0;
+  });
+  ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
+  EXPECT_EQ(machine().windows.MessageBoxes()[0].text, "Keyboard HOOK Error!!");
+  EXPECT_EQ(machine().windows.MessageBoxes()[0].flags, win::MB_OK);
+  EXPECT_EQ(machine().hooks.leftAtProcessEnd, 1);
+}
+
+// ----- commands and the companion program -----
+
+class CompanionTest : public SimTest {
+ protected:
+  static void Run(const std::function<void()>& body) {
+    sim::RunProcess([&] {
+      body();
+      return 0;
+    });
+  }
+  // Programs planted where the program was started from, as by someone who may write there.
+  static void PlantBesideTheProgram() {
+    for (const char* name : {"cmd.exe", "taskkill.exe", "shutdown.exe"}) {
+      machine().processes.Install(std::string("C:\\Users\\User\\Downloads\\") + name, sim::Program{});
+    }
+  }
+  static int StartedFrom(const std::string& folder) {
+    int count = 0;
+    for (const sim::SimProcess& p : machine().processes.All()) {
+      if (sim::FileSystem::Normal(p.image).rfind(sim::FileSystem::Normal(folder), 0) == 0) ++count;
+    }
+    return count;
+  }
+};
+
+TEST_F(CompanionTest, CommandsRunOnlyTheSystemsProgramsWithOrWithoutComspec) {
+  for (const bool comspec : {true, false}) {
+    sim::ResetMachine();
+    PlantBesideTheProgram();
+    if (!comspec) machine().processes.SetEnvironment("COMSPEC", std::nullopt);
+    machine().processes.InstallCompanion(guards::kCompanionPaths[1]);
+    machine().processes.StartByUser(guards::kCompanionPaths[1]);
+    Run([] {
+      guards::StopCompanion();
+      guards::RestartComputer();
+    });
+    EXPECT_EQ(StartedFrom("C:\\Users\\User\\Downloads"), 0) << "COMSPEC set: " << comspec;
+    EXPECT_EQ(machine().processes.RunningCount("Brindle.exe"), 0);
+    EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
+    const auto interpreters = machine().processes.Started("cmd.exe");
+    ASSERT_EQ(interpreters.size(), 2u);
+    EXPECT_EQ(interpreters[1].commandLine,
+              std::string("\"") + (comspec ? "C:\\Windows\\system32" : "C:\\Windows\\System32") +
+                  "\\cmd.exe\" /c shutdown -r -f");
+    EXPECT_EQ(interpreters[1].currentDirectory, "C:\\Windows\\System32");
+  }
+}
+
+TEST_F(CompanionTest, ComspecNamingNoProgramFallsBackToTheSystemsInterpreter) {
+  machine().processes.SetEnvironment("COMSPEC", "C:\\Nowhere\\cmd.exe");
+  Run([] { EXPECT_TRUE(guards::RunCommand(guards::kRestartCommand)); });
+  EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
+}
+
+TEST_F(CompanionTest, RelaunchTriesBothPathsInOrderEvenWhenTheFirstFails) {
+  machine().processes.InstallCompanion(guards::kCompanionPaths[1]);
+  Run([] { guards::RelaunchCompanion(); });
+  EXPECT_TRUE(MatchesSequence(machine().Calls(), {{"ShellExecuteA", {"open", guards::kCompanionPaths[0], "(null)", "(null)", 5}},
+                                                  {"ShellExecuteA", {"open", guards::kCompanionPaths[1], "(null)", "(null)", 5}}}));
+  EXPECT_EQ(machine().processes.RunningCount("Brindle.exe"), 1);
+}
+
+TEST_F(CompanionTest, StopWithNoCompanionRunningGoesOnQuietly) {
+  Run([] { guards::StopCompanion(); });
+  ASSERT_EQ(machine().processes.Started("taskkill.exe").size(), 1u);
+  EXPECT_EQ(machine().processes.Started("taskkill.exe")[0].exitCode, 128);
+  EXPECT_TRUE(machine().windows.MessageBoxes().empty());
+}
+
+}  // namespace

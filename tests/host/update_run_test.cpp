@@ -1,0 +1,468 @@
+// Whole update runs on the simulated machine, from the confirmation to the end of the
+// process: every verdict, the refusals, the flash, the restart, and the faulty paths, each
+// ending with the machine as it was (power policy, input, companion program, working folder).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "guards/companion.h"
+#include "sequence.h"
+#include "sim_fixture.h"
+#include "ui/texts.h"
+
+namespace {
+
+using namespace testing_support;
+using ui::TextId;
+
+constexpr const char* kCompanionPath = "C:\\Program Files\\Norvik Software\\Quilden\\Brindle.exe";
+constexpr const char* kMarkerKey = "HKU\\.DEFAULT\\Software\\NRVK\\BIOSUPDATE\\Parameters";
+constexpr win::UINT kFinish = 0x806;
+constexpr win::UINT kQuit = 0x807;
+constexpr win::UINT_PTR kQuitTimer = 0xF5F;
+constexpr win::UINT_PTR kAnimationTimer = 0x805;
+// The confirmation is answered at once; 500 ms later the first status text, 500 ms after that
+// the start timer starts the worker.
+constexpr std::uint64_t kWorkerStartMs = 1000;
+constexpr std::uint64_t kFlashRunMs = 5000;
+
+class UpdateRunTest : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    machine().processes.InstallCompanion(kCompanionPath);
+    machine().processes.StartByUser(kCompanionPath);
+    machine().processes.flashTool.runMs = kFlashRunMs;
+    originalPolicy_ = machine().power.policy;
+  }
+
+  // Answers the question Yes, then the boxes that follow as the test scripted them.
+  static sim::ProcessResult RunWithBios(std::optional<std::u16string> version,
+                                        std::vector<sim::BoxAnswer> laterBoxes = {}) {
+    machine().wmi.biosVersions = {std::move(version)};
+    machine().windows.ScriptAnswer(win::IDYES);
+    for (const sim::BoxAnswer& answer : laterBoxes) machine().windows.ScriptAnswer(answer.answer, answer.afterMs);
+    return sim::RunProcess("");
+  }
+
+  // When a status text was first painted, counted from the worker's start.
+  static std::optional<std::uint64_t> ShownAt(const std::string& text) {
+    for (const sim::DrawnText& drawn : machine().gdi.TextsDrawn()) {
+      if (drawn.text == text) return drawn.atMs - kWorkerStartMs;
+    }
+    return std::nullopt;
+  }
+  static std::optional<std::uint64_t> ShownAt(TextId id) { return ShownAt(ui::UiText(id)); }
+
+  static std::vector<std::string> TextsInOrder() {
+    std::vector<std::string> texts;
+    for (const sim::DrawnText& drawn : machine().gdi.TextsDrawn()) {
+      if (texts.empty() || texts.back() != drawn.text) texts.push_back(drawn.text);
+    }
+    return texts;
+  }
+
+  static bool MarkerWritten() {
+    const auto value = machine().registry.ValueOf(kMarkerKey, "Version");
+    return value && *value == sim::RegistryValue{win::REG_SZ, "1.15.1404.0702"};
+  }
+
+  // The machine as the user left it: every lock undone, the companion running, no folder.
+  void ExpectMachineRestored() const {
+    // The buttons and the lid do what they did; their event codes ask the system to take the
+    // policy up again, as the restore writes them.
+    win::GLOBAL_POWER_POLICY restored = originalPolicy_;
+    for (win::POWER_ACTION_POLICY* p : {&restored.user.PowerButtonAc, &restored.user.PowerButtonDc,
+                                        &restored.user.SleepButtonAc, &restored.user.SleepButtonDc,
+                                        &restored.user.LidCloseAc, &restored.user.LidCloseDc}) {
+      p->EventCode = win::POWER_FORCE_TRIGGER_RESET;
+    }
+    if (machine().power.Writes().empty()) restored = originalPolicy_;
+    EXPECT_EQ(machine().power.policy, restored);
+    EXPECT_EQ(machine().hooks.leftAtProcessEnd, 0);
+    EXPECT_EQ(machine().processes.RunningCount("Brindle.exe"), 1);
+    EXPECT_FALSE(machine().files.FolderExists(kWorkingFolder));
+    EXPECT_EQ(machine().files.CurrentDirectory(), "C:\\Users\\User\\Downloads");
+    EXPECT_EQ(machine().gdi.LiveTotal(), 0);
+  }
+
+  win::GLOBAL_POWER_POLICY originalPolicy_;
+};
+
+// ----- every verdict, with its texts at their times -----
+
+struct VerdictCase {
+  const char* name;
+  std::optional<std::u16string> bios;
+  TextId ending;                 // the last status text
+  std::uint64_t endingAtMs;      // from the worker's start
+  std::uint64_t finishAtMs;
+  bool flashed;
+};
+
+std::ostream& operator<<(std::ostream& os, const VerdictCase& c) { return os << c.name; }
+
+class Verdicts : public UpdateRunTest, public ::testing::WithParamInterface<VerdictCase> {};
+
+TEST_P(Verdicts, ShowTheirTextsOnTimeAndEndWithTheMachineRestored) {
+  const VerdictCase& c = GetParam();
+  const sim::ProcessResult result = RunWithBios(c.bios);
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_FALSE(result.stalled);
+  EXPECT_FALSE(result.exitedThroughCrt);
+
+  EXPECT_EQ(ShownAt(TextId::StatusLoading), 3000u);
+  EXPECT_EQ(ShownAt(TextId::StatusVerifying), 5000u);
+  EXPECT_EQ(ShownAt(c.ending), c.endingAtMs);
+  const sim::CallRecord& finish = machine().FirstCall("PostMessageA");
+  EXPECT_EQ(finish.args[0], sim::Arg(kFinish));
+  EXPECT_EQ(finish.timeMs - kWorkerStartMs, c.finishAtMs);
+  EXPECT_EQ(finish.args[1], sim::Arg(c.flashed ? 100 : 0));
+  EXPECT_EQ(machine().processes.Flashes().size(), c.flashed ? 1u : 0u);
+  EXPECT_EQ(machine().processes.RestartRequests().size(), c.flashed ? 1u : 0u);
+  EXPECT_TRUE(MarkerWritten());
+  ExpectMachineRestored();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RunningBios, Verdicts,
+    ::testing::Values(VerdictCase{"OlderRevisionIsFlashed", u"47K31RA9", TextId::StatusUpdating, 11000, 12000 + kFlashRunMs, true},
+                      VerdictCase{"LowerCaseSameRevision", u"47k31rb4", TextId::StatusSameVersion, 7000, 12000, false},
+                      VerdictCase{"NewerRevision", u"47K31RC1", TextId::StatusInstalledNewer, 7000, 12000, false},
+                      VerdictCase{"DigitsComeBeforeLetters", u"47K31R9Z", TextId::StatusUpdating, 11000, 12000 + kFlashRunMs, true},
+                      VerdictCase{"SevenCharacters", u"47K31RB", TextId::StatusUpdating, 11000, 12000 + kFlashRunMs, true},
+                      VerdictCase{"SixthCharacterF", u"47K31FB4", TextId::StatusWrongModel, 7000, 10000, false},
+                      VerdictCase{"OtherModel", u"47K32RB4", TextId::StatusWrongModel, 7000, 10000, false},
+                      VerdictCase{"WineAnswer", u"Wine", TextId::StatusWrongModel, 7000, 10000, false},
+                      VerdictCase{"FiveCharactersHaveNoRevision", u"47K31", TextId::StatusWrongModel, 7000, 10000, false},
+                      VerdictCase{"SixCharactersHaveNoRevision", u"47K31R", TextId::StatusWrongModel, 7000, 10000, false},
+                      VerdictCase{"NullVersion", std::nullopt, TextId::StatusWrongModel, 7000, 10000, false}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(UpdateRunTest, StatusTextsFollowEachOtherInTheirOrder) {
+  RunWithBios(u"47K31RA9");
+  EXPECT_EQ(TextsInOrder(), (std::vector<std::string>{ui::UiText(TextId::StatusInitializing),
+                                                      ui::UiText(TextId::StatusLoading),
+                                                      ui::UiText(TextId::StatusVerifying),
+                                                      ui::UiText(TextId::StatusChecking),
+                                                      ui::UiText(TextId::StatusUpdating)}));
+  EXPECT_EQ(ShownAt(TextId::StatusChecking), 7000u);
+  // The first status text half a second after the question, before the worker exists.
+  EXPECT_EQ(machine().gdi.TextsDrawn().front().atMs, 500u);
+}
+
+TEST_F(UpdateRunTest, FlashToolRunsWithItsCommandLineInTheWorkingFolder) {
+  RunWithBios(u"47K31RA9");
+  ASSERT_EQ(machine().processes.Flashes().size(), 1u);
+  const sim::FlashRecord& flash = machine().processes.Flashes()[0];
+  EXPECT_EQ(flash.commandLine,
+            "C:\\Program Files (x86)\\BIOSUPDATE\\WinFlash64.exe /cvar /bbl /sd /file 47K31RB4.cap /nodelay");
+  EXPECT_EQ(flash.currentDirectory, kWorkingFolder);
+  EXPECT_TRUE(flash.capsuleFound);
+  EXPECT_EQ(flash.capsuleBytes, kCapsuleBytes);
+  EXPECT_EQ(flash.atMs - kWorkerStartMs, 12000u);
+  // Started by its full path and in a console of its own.
+  const sim::CallRecord& create = machine().Calls()[machine().IndexOfCall("CreateProcessA", machine().IndexOfCall("SetCurrentDirectoryA"))];
+  EXPECT_EQ(create.args[0], sim::Arg(kFlashToolPath));
+  EXPECT_EQ(create.args[3], sim::Arg(0x10));
+}
+
+TEST_F(UpdateRunTest, MarkerIsWrittenBeforeTheRefusalTextAndTheQuitTimerBeforeTheFinish) {
+  RunWithBios(u"47K32RB4");
+  const auto marker0 = machine().Calls().begin() + machine().IndexOfCall("RegSetValueExA");
+  EXPECT_TRUE(MatchesSequence({marker0, machine().Calls().end()},
+                              {{"RegSetValueExA", {"Version", win::REG_SZ, "1.15.1404.0702", 14}},
+                               {"SetTimer", {kQuitTimer, 3000}},
+                               {"PostMessageA", {kFinish, 0}}},
+                              {"RegSetValueExA", "SetTimer", "PostMessageA"}));
+  const int marker = machine().IndexOfCall("RegSetValueExA");
+  int text = -1;
+  for (std::size_t i = 0; i < machine().Calls().size(); ++i) {
+    if (machine().Calls()[i].name == "DrawTextA" &&
+        machine().Calls()[i].args[0] == sim::Arg(ui::UiText(TextId::StatusWrongModel))) {
+      text = static_cast<int>(i);
+      break;
+    }
+  }
+  EXPECT_LT(marker, text);
+}
+
+TEST_F(UpdateRunTest, FinishWithRestartUndoesEverythingInOrderAndRestartsLast) {
+  RunWithBios(u"47K31RA9");
+  const int finish = machine().IndexOfCall("PostMessageA");
+  std::vector<sim::CallRecord> after(machine().Calls().begin() + finish, machine().Calls().end());
+  EXPECT_TRUE(MatchesSequence(after,
+                              {{"SetActivePwrScheme"},
+                               {"OutputDebugStringA", {ui::DebugLine(ui::DebugLineId::PowerOptionsRestored)}},
+                               {"UnhookWindowsHookEx"},
+                               {"UnhookWindowsHookEx"},
+                               {"ShellExecuteA", {"open", kCompanionPath}},
+                               {"ShellExecuteA", {"open", "C:\\Program Files (x86)\\Norvik Software\\Quilden\\Brindle.exe"}},
+                               {"DeleteFileA", {kFlashToolPath}},
+                               {"DeleteFileA", {kCapsulePath}},
+                               {"RemoveDirectoryA", {kWorkingFolder}},
+                               {"KillTimer", {kAnimationTimer}},
+                               {"OutputDebugStringA", {ui::DebugLine(ui::DebugLineId::BeforeShutdown)}},
+                               {"CreateProcessA", {"C:\\Windows\\system32\\cmd.exe"}},  // COMSPEC
+                               {"PostQuitMessage", {0}}}));
+  const auto shutdown = machine().processes.Started("shutdown.exe");
+  ASSERT_EQ(shutdown.size(), 1u);
+  EXPECT_EQ(shutdown[0].commandLine, "shutdown -r -f");
+}
+
+TEST_F(UpdateRunTest, RefusalFinishesWithoutRestart) {
+  RunWithBios(u"47K31RC1");
+  for (const sim::CallRecord& r : machine().Calls()) {
+    if (r.name == "KillTimer") {
+      EXPECT_NE(r.args[0], sim::Arg(kAnimationTimer));
+    }
+  }
+  EXPECT_TRUE(machine().processes.Started("shutdown.exe").empty());
+  EXPECT_TRUE(machine().processes.RestartRequests().empty());
+}
+
+TEST_F(UpdateRunTest, LockIsInPlaceWhileTheWorkerRuns) {
+  machine().windows.ScheduleInput({4000, true, win::WM_KEYDOWN});
+  machine().windows.ScheduleInput({4000, true, win::WM_KEYUP});
+  machine().windows.ScheduleInput({4100, false, win::WM_LBUTTONDOWN});
+  machine().windows.ScheduleInput({4100, false, win::WM_MOUSEMOVE});
+  RunWithBios(u"47K31RA9");
+  const auto& outcomes = machine().windows.InputOutcomes();
+  ASSERT_EQ(outcomes.size(), 4u);
+  EXPECT_TRUE(outcomes[0].swallowed);
+  EXPECT_FALSE(outcomes[1].swallowed);
+  EXPECT_TRUE(outcomes[2].swallowed);
+  EXPECT_FALSE(outcomes[3].swallowed);
+  // During the run: all six policies do nothing.
+  ASSERT_GE(machine().power.Writes().size(), 2u);
+  for (const win::POWER_ACTION_POLICY& p : {machine().power.Writes()[0].policy.user.PowerButtonAc,
+                                             machine().power.Writes()[0].policy.user.LidCloseDc}) {
+    EXPECT_EQ(p.Action, win::PowerActionNone);
+  }
+  // Only the user's companion was stopped, by the stop command, before the flash tool was written.
+  const auto taskkill = machine().processes.Started("taskkill.exe");
+  ASSERT_EQ(taskkill.size(), 1u);
+  EXPECT_EQ(taskkill[0].commandLine, guards::kCompanionStopCommand);
+  EXPECT_EQ(taskkill[0].currentDirectory, "C:\\Windows\\System32");
+}
+
+// ----- the user's No, and what the system asks of the window -----
+
+TEST_F(UpdateRunTest, NoChangesNothingButAnEarlierRunsFolder) {
+  LeaveEarlierRun();
+  machine().windows.ScriptAnswer(win::IDNO);
+  const sim::ProcessResult result = sim::RunProcess("");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_TRUE(machine().power.Writes().empty());
+  EXPECT_EQ(machine().hooks.everInstalled, 0);
+  EXPECT_TRUE(machine().processes.Started("taskkill.exe").empty());
+  EXPECT_FALSE(machine().files.FolderExists(kWorkingFolder));
+  EXPECT_FALSE(machine().windows.WindowsCreated()[0].topmost);
+}
+
+struct BroadcastCase {
+  win::WPARAM event;
+  bool denied;
+};
+
+TEST_F(UpdateRunTest, SuspendIsRefusedForTheWholeLifeOfTheWindow) {
+  const BroadcastCase cases[] = {{0, true}, {1, false}, {4, true}, {7, false}, {0x12, false}};
+  std::uint64_t at = 100;
+  for (const BroadcastCase& c : cases) {
+    for (std::uint64_t when : {at, at + 16000}) {  // during the run and at its very end
+      machine().windows.ScheduleMessage({when, win::WM_POWERBROADCAST, c.event, 0, true});
+    }
+    at += 100;
+  }
+  RunWithBios(u"47K31RC1");
+  const auto& answers = machine().windows.OutsideAnswers();
+  ASSERT_EQ(answers.size(), 5u);  // the run ended at 13 s: the later ones found no window
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    EXPECT_EQ(answers[i].result == win::BROADCAST_QUERY_DENY, cases[i].denied) << "event " << cases[i].event;
+  }
+}
+
+TEST_F(UpdateRunTest, CloseRequestRestoresAndCleansButNeverCloses) {
+  machine().windows.ScheduleMessage({4000, win::WM_CLOSE});
+  const sim::ProcessResult result = RunWithBios(u"47K31RA9");
+  ASSERT_EQ(machine().windows.OutsideAnswers().size(), 1u);
+  EXPECT_EQ(machine().windows.OutsideAnswers()[0].result, 0);
+  EXPECT_EQ(std::count(machine().debugOutput.begin(), machine().debugOutput.end(), "WM_CLOSE true"), 1);
+  // The worker went on. The close removed the flash tool after the capsule lookup, so the
+  // flash run found no tool, said so, and the finish undid the locks.
+  EXPECT_EQ(machine().windows.MessageBoxes().back().text, "Cannot excute WinFlash64.exe");
+  EXPECT_EQ(result.exitCode, 0);
+  ExpectMachineRestored();
+}
+
+TEST_F(UpdateRunTest, CloseRequestBeforeTheSaveWritesNothing) {
+  machine().windows.ScheduleMessage({0, win::WM_CLOSE});
+  machine().windows.ScriptAnswer(win::IDNO, 100);
+  sim::RunProcess("");
+  EXPECT_TRUE(machine().power.Writes().empty());
+  EXPECT_EQ(machine().debugOutput, (std::vector<std::string>{"WM_CLOSE false"}));
+}
+
+TEST_F(UpdateRunTest, EndOfSessionRestoresUnlessTheRestartManagerAsks) {
+  machine().windows.ScheduleMessage({3000, win::WM_QUERYENDSESSION, 0, win::ENDSESSION_CLOSEAPP});
+  machine().windows.ScheduleMessage({3100, win::WM_QUERYENDSESSION, 0, 0});
+  RunWithBios(u"47K31RC1");
+  const auto& answers = machine().windows.OutsideAnswers();
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(answers[0].result, win::FALSE);
+  EXPECT_EQ(answers[1].result, win::TRUE);
+  // The save, the one restore for the log-off, the finish's restore.
+  ASSERT_EQ(machine().power.Writes().size(), 3u);
+  EXPECT_EQ(machine().power.Writes()[1].atMs, 3100u);
+  EXPECT_EQ(machine().power.Writes()[1].policy.user.PowerButtonAc.Action, originalPolicy_.user.PowerButtonAc.Action);
+}
+
+TEST_F(UpdateRunTest, EnterAndEscapeNeverReachTheDialogsKeyboardHandling) {
+  machine().FailCall("SetWindowsHookExA", {.times = 2});  // no lock: keys reach the window
+  machine().windows.ScheduleInput({3000, true, win::WM_KEYDOWN});
+  machine().windows.ScheduleInput({3100, true, win::WM_SYSKEYDOWN});
+  const sim::ProcessResult result = RunWithBios(u"47K31RC1", {{win::IDOK}, {win::IDOK}});
+  EXPECT_EQ(result.exitCode, 0);
+  for (const sim::CallRecord& r : machine().Calls()) {
+    if (r.name == "IsDialogMessage") {
+      EXPECT_NE(r.args[0], sim::Arg(win::WM_KEYDOWN));
+      EXPECT_NE(r.args[0], sim::Arg(win::WM_SYSKEYDOWN));
+    }
+  }
+  EXPECT_EQ(machine().windows.MessageBoxes()[1].text, "Keyboard HOOK Error!!");
+  EXPECT_EQ(machine().windows.MessageBoxes()[2].text, "Mouse HOOK Error!!");
+  EXPECT_EQ(machine().windows.InputOutcomes().size(), 2u);
+  // The run went its whole way.
+  EXPECT_EQ(ShownAt(TextId::StatusInstalledNewer), 7000u);
+}
+
+// ----- faulty paths -----
+
+TEST_F(UpdateRunTest, PowerGuardFailureShowsItsMessageAndEndsWithNothingLocked) {
+  machine().FailCall("ReadGlobalPwrPolicy");
+  LeaveEarlierRun();
+  const sim::ProcessResult result = RunWithBios(u"47K31RA9");
+  EXPECT_FALSE(result.stalled);
+  EXPECT_EQ(result.exitCode, 0);
+  ASSERT_EQ(machine().windows.MessageBoxes().size(), 2u);
+  const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[1];
+  EXPECT_EQ(box.text, "ReadGlobalPwrPolicy Error");
+  EXPECT_EQ(box.caption, "BIOSUpdate");
+  EXPECT_EQ(box.flags, win::MB_OK);
+  EXPECT_EQ(box.owner, machine().windows.MessageBoxes()[0].owner);
+  EXPECT_EQ(machine().hooks.everInstalled, 0);
+  EXPECT_TRUE(machine().processes.Started("taskkill.exe").empty());
+  ExpectMachineRestored();
+}
+
+TEST_F(UpdateRunTest, WorkerThatCannotStartUndoesTheLocksBeforeQuitting) {
+  machine().FailCall("CreateThread");
+  const sim::ProcessResult result = RunWithBios(u"47K31RA9");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_FALSE(result.stalled);
+  EXPECT_EQ(machine().CountCalls("PostMessageA"), 1);
+  EXPECT_EQ(machine().FirstCall("PostMessageA").args[0], sim::Arg(kQuit));
+  EXPECT_FALSE(MarkerWritten());
+  ExpectMachineRestored();
+}
+
+TEST_F(UpdateRunTest, FlashToolThatCannotStartIsToldAndTheFinishUndoesTheLocks) {
+  machine().resources.Remove("FILE", kFlashToolId);
+  const sim::ProcessResult result = RunWithBios(u"47K31RA9", {{win::IDOK, 2000}});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_FALSE(result.exitedThroughCrt);
+  ASSERT_EQ(machine().windows.MessageBoxes().size(), 2u);
+  const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[1];
+  EXPECT_EQ(box.text, "Cannot excute WinFlash64.exe");
+  EXPECT_EQ(box.flags, win::MB_OK | win::MB_ICONEXCLAMATION);
+  EXPECT_EQ(box.thread, 1);
+  // The window went on animating while the box was open.
+  int ticks = 0;
+  for (const sim::CallRecord& r : machine().Calls()) {
+    if (r.name == "Message" && r.args[0] == sim::Arg(win::WM_TIMER) && r.timeMs > box.openedAtMs &&
+        r.timeMs < box.closedAtMs) {
+      ++ticks;
+    }
+  }
+  EXPECT_EQ(ticks, 19);  // 13.1 s to 14.9 s
+  EXPECT_FALSE(MarkerWritten());
+  EXPECT_TRUE(machine().processes.RestartRequests().empty());
+  EXPECT_EQ(machine().FirstCall("PostMessageA").args, (std::vector<sim::Arg>{kFinish, 0}));
+  ExpectMachineRestored();
+}
+
+TEST_F(UpdateRunTest, CapsuleThatCouldNotBeWrittenIsRefusedAsMissing) {
+  machine().FailCall("WriteFile", {.occurrence = 2});  // the flash tool's write goes through
+  const sim::ProcessResult result = RunWithBios(u"47K31RA9");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(ShownAt(TextId::StatusNoCapsule), 1000u);
+  EXPECT_EQ(machine().FirstCall("PostMessageA").timeMs - kWorkerStartMs, 4000u);
+  EXPECT_TRUE(machine().processes.Flashes().empty());
+  EXPECT_TRUE(MarkerWritten());
+  ExpectMachineRestored();
+}
+
+TEST_F(UpdateRunTest, WorkingFolderTooLongForTheCommandBufferRunsNothing) {
+  // 197 characters of working folder fit; 198 do not.
+  machine().programFilesFolder = "C:\\" + std::string(198 - 3 - 11, 'P');
+  machine().files.AddFolder(machine().programFilesFolder);
+  const sim::ProcessResult result = RunWithBios(u"47K31RA9");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_TRUE(machine().processes.Flashes().empty());
+  EXPECT_EQ(machine().windows.MessageBoxes().back().text, "Cannot excute WinFlash64.exe");
+  EXPECT_FALSE(MarkerWritten());
+}
+
+TEST_F(UpdateRunTest, LostFinishMessageStillEndsTheRunOnceThroughTheQuitTimer) {
+  machine().FailCall("PostMessageA");  // the worker's finish message never arrives
+  const sim::ProcessResult result = RunWithBios(u"47K31RC1");
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_FALSE(result.stalled);
+  EXPECT_EQ(result.endedAtMs, kWorkerStartMs + 12000 + 3000);
+  EXPECT_EQ(machine().CountCalls("PostQuitMessage"), 1);
+  ExpectMachineRestored();
+}
+
+TEST_F(UpdateRunTest, IdentityQueryFailuresLeaveTheVersionEmptyAndTheRunGoesOn) {
+  for (const char* call : {"CoCreateInstance", "ConnectServer", "CreateInstanceEnum", "EnumNext", "ObjectGet",
+                           "WideCharToMultiByte"}) {
+    sim::ResetMachine();
+    SetUp();
+    machine().FailCall(call);
+    RunWithBios(u"47K31RA9");
+    EXPECT_EQ(ShownAt(TextId::StatusWrongModel), 7000u) << call;
+    EXPECT_TRUE(machine().files.FolderExists(kWorkingFolder) == false) << call;
+    EXPECT_EQ(machine().wmi.LiveObjects(), 0) << call << ": every COM object released";
+    EXPECT_EQ(machine().wmi.StringsNotFreed(), 0) << call;
+  }
+}
+
+TEST_F(UpdateRunTest, EnumerationThatTimesOutWaitsTwoSecondsAndLeavesTheVersionEmpty) {
+  machine().wmi.enumerationTimesOut = true;
+  RunWithBios(u"47K31RA9");
+  EXPECT_EQ(ShownAt(TextId::StatusWrongModel), 2000u + 7000u);
+  EXPECT_EQ(machine().FirstCall("EnumNext").args, (std::vector<sim::Arg>{2000, 1}));
+  // The worker starts only after the query, 2 s later than usual.
+  EXPECT_EQ(machine().FirstCall("CreateThread").timeMs, kWorkerStartMs + 2000);
+}
+
+TEST_F(UpdateRunTest, OnlyTheFirstOfTwoBiosInstancesCounts) {
+  machine().wmi.biosVersions = {u"47K31RC1", u"47K31RA9"};
+  machine().windows.ScriptAnswer(win::IDYES);
+  sim::RunProcess("");
+  EXPECT_EQ(ShownAt(TextId::StatusInstalledNewer), 7000u);
+}
+
+TEST_F(UpdateRunTest, KoreanSystemShowsKoreanStatusTexts) {
+  SetKorean();
+  RunWithBios(u"47K31RC1");
+  EXPECT_EQ(ShownAt(TextId::StatusInstalledNewer), 7000u);
+  EXPECT_EQ(std::string(ui::UiText(TextId::StatusInstalledNewer)).size(), 71u);
+  EXPECT_EQ(machine().gdi.TextsDrawn().back().rect.top, 300);
+}
+
+}  // namespace
