@@ -75,3 +75,18 @@ question_hex() { wine_driver hex "$MESSAGE_BOX_CLASS" "$QUESTION_CAPTION" "$TEXT
 answer_question() { wine_driver click "$MESSAGE_BOX_CLASS" "$QUESTION_CAPTION" "$1" >/dev/null 2>&1; }
 wait_question() { wine_driver wait-window "$MESSAGE_BOX_CLASS" "$QUESTION_CAPTION" "$WAIT_MS" >/dev/null 2>&1; }
 to_hex() { od -An -tx1 -v | tr -d ' \n'; }
+
+# What another process does at the very end of a run (a program started by ShellExecute logs
+# its start) can come a moment after the updater has ended: asks again for a few seconds.
+readonly SETTLE_TRIES=40
+readonly SETTLE_POLL_S=0.1
+settled() {  # settled EXPECTED COMMAND...: COMMAND's output once it equals EXPECTED, or the last one
+  local expected=$1 output try
+  shift
+  for ((try = 0; try < SETTLE_TRIES; try++)); do
+    output=$("$@" | tr -d '\r')
+    [[ "$output" == "$expected" ]] && break
+    sleep "$SETTLE_POLL_S"
+  done
+  echo "$output"
+}

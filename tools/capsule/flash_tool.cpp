@@ -4,7 +4,8 @@
 // current directory the way the real tool would refuse a wrong one, and "flashes" nothing.
 // Environment hooks (inherited from the updater) let tests see how it was run and make it
 // slow or failing:
-//   WINFLASH_LOG=path        append  cmdline=...|cwd=...|exit=N|reason=...  per run
+//   WINFLASH_LOG=path        append  cmdline=...|cwd=...|exit=N|reason=...|startms=T  per run
+//                            (T: when the tool started, in ms since 1970, to time the updater)
 //   WINFLASH_DELAY_MS=n      sleep n ms before ending (flashing takes time)
 //   WINFLASH_EXIT_CODE=n     end with n after a capsule that checked out
 #ifndef WIN32_LEAN_AND_MEAN
@@ -15,7 +16,9 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -116,14 +119,51 @@ struct Outcome {
   std::string reason;
 };
 
-std::optional<std::string> CommandLineProblem(int argc, char** argv) {
-  const auto given = static_cast<std::size_t>(argc > 0 ? argc - 1 : 0);
+// The arguments after the program's own path. The updater names the tool by an unquoted path
+// that may hold blanks ("C:\Program Files\..."), which the C run-time's argv would split;
+// like the vendor's tool, the stand-in takes its own path off the front of the command line
+// and splits only the rest.
+std::vector<std::string> ArgumentsAfterOwnPath() {
+  std::string_view line = GetCommandLineA();
+  std::array<char, MAX_PATH> own{};
+  const DWORD ownLength = GetModuleFileNameA(nullptr, own.data(), static_cast<DWORD>(own.size()));
+  const std::string_view ownPath(own.data(), ownLength);
+  const auto sameText = [](std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+             return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+  };
+  if (!line.empty() && line.front() == '"') {
+    const std::size_t close = line.find('"', 1);
+    line.remove_prefix(close == std::string_view::npos ? line.size() : close + 1);
+  } else if (line.size() >= ownPath.size() && sameText(line.substr(0, ownPath.size()), ownPath)) {
+    line.remove_prefix(ownPath.size());
+  } else {
+    const std::size_t blank = line.find(' ');
+    line.remove_prefix(blank == std::string_view::npos ? line.size() : blank);
+  }
+  std::vector<std::string> arguments;
+  std::string current;
+  for (const char c : line) {
+    if (c == ' ' || c == '\t') {
+      if (!current.empty()) arguments.push_back(current);
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  if (!current.empty()) arguments.push_back(current);
+  return arguments;
+}
+
+std::optional<std::string> CommandLineProblem(const std::vector<std::string>& args) {
+  const std::size_t given = args.size();
   if (given != kExpectedArgs.size()) {
     return "expected " + std::to_string(kExpectedArgs.size()) +
            " arguments (/cvar /bbl /sd /file NAME /nodelay), got " + std::to_string(given);
   }
   for (std::size_t i = 0; i < kExpectedArgs.size(); ++i) {
-    const std::string_view arg = argv[i + 1];
+    const std::string_view arg = args[i];
     if (i == kFileNameArg) {
       if (arg.empty() || arg.find_first_of(kNotInBareName) != std::string_view::npos) {
         return "file name \"" + std::string(arg) + "\" is not a bare file name";
@@ -165,11 +205,12 @@ std::optional<std::vector<std::uint8_t>> ReadCapsule(const std::string& name, st
   return bytes;
 }
 
-Outcome FlashFromCommandLine(int argc, char** argv) {
-  if (const auto problem = CommandLineProblem(argc, argv)) {
+Outcome FlashFromCommandLine() {
+  const std::vector<std::string> args = ArgumentsAfterOwnPath();
+  if (const auto problem = CommandLineProblem(args)) {
     return {kExitBadCommandLine, "bad command line: " + *problem};
   }
-  const std::string name = argv[kFileNameArg + 1];
+  const std::string name = args[kFileNameArg];
   std::string why;
   const auto bytes = ReadCapsule(name, why);
   if (!bytes) return {kExitCannotReadCapsule, why};
@@ -208,8 +249,18 @@ void ApplyDelay() {
   Sleep(*delay);
 }
 
+// The wall clock in ms since 1970, the same clock a shell's `date +%s%3N` reads.
+std::uint64_t UnixMilliseconds() {
+  constexpr std::uint64_t kTicksPerMs = 10000;                   // FILETIME counts 100 ns
+  constexpr std::uint64_t kEpochDifferenceMs = 11644473600000;   // 1601-01-01 to 1970-01-01
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return ticks / kTicksPerMs - kEpochDifferenceMs;
+}
+
 // One line per run, written last: a line in the log means the run reached its end.
-void AppendLog(const Outcome& outcome) {
+void AppendLog(const Outcome& outcome, std::uint64_t startedMs) {
   const auto path = Environment(kLogVariable);
   if (!path) return;
   const Handle log(CreateFileA(path->c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -221,19 +272,21 @@ void AppendLog(const Outcome& outcome) {
   }
   const std::string line =
       "cmdline=" + std::string(GetCommandLineA()) + "|cwd=" + CurrentDirectory() +
-      "|exit=" + std::to_string(outcome.exit_code) + "|reason=" + outcome.reason + "\n";
+      "|exit=" + std::to_string(outcome.exit_code) + "|reason=" + outcome.reason +
+      "|startms=" + std::to_string(startedMs) + "\n";
   DWORD written = 0;
   WriteFile(log.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  Outcome outcome = FlashFromCommandLine(argc, argv);
+int main() {
+  const std::uint64_t startedMs = UnixMilliseconds();
+  Outcome outcome = FlashFromCommandLine();
   if (outcome.exit_code != kExitOk)
     std::fprintf(stderr, "%s: %s\n", kBanner.data(), outcome.reason.c_str());
   ApplyForcedExitCode(outcome);
   ApplyDelay();
-  AppendLog(outcome);
+  AppendLog(outcome, startedMs);
   return outcome.exit_code;
 }
