@@ -15,6 +15,7 @@
 #define NOMINMAX
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -227,13 +228,16 @@ std::string className(HWND hwnd) {
   return std::string(name, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
-bool isClass(HWND hwnd, std::string_view expected) {
-  const std::string actual = className(hwnd);
-  return actual.size() == expected.size() &&
-         std::equal(actual.begin(), actual.end(), expected.begin(), [](char a, char b) {
-           return std::tolower(static_cast<unsigned char>(a)) ==
-                  std::tolower(static_cast<unsigned char>(b));
+// Window classes and file names compare as Windows compares them, ignoring ASCII case.
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
          });
+}
+
+bool isClass(HWND hwnd, std::string_view expected) {
+  return equalIgnoringCase(className(hwnd), expected);
 }
 
 // The window's text as ANSI bytes. The buffer grows until the text fits, because
@@ -743,6 +747,25 @@ int cmdSystemLocale(Args) {
   return kExitOk;
 }
 
+// How many processes of the prefix run the program IMAGE_NAME (a file name such as
+// Brindle.exe, any case). Wine 8's tasklist.exe is a stub that prints nothing.
+int cmdProcessCount(Args args) {
+  const HANDLE raw = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (raw == INVALID_HANDLE_VALUE) {
+    throw Failure{"CreateToolhelp32Snapshot failed (error " + std::to_string(GetLastError()) + ")"};
+  }
+  const UniqueHandle snapshot(raw);
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL more = Process32First(snapshot.get(), &entry); more;
+       more = Process32Next(snapshot.get(), &entry)) {
+    if (equalIgnoringCase(entry.szExeFile, args[0])) ++count;
+  }
+  printLine(std::to_string(count));
+  return kExitOk;
+}
+
 struct Command {
   std::string_view name;
   std::string_view params;  // for the usage text
@@ -766,6 +789,7 @@ constexpr Command kCommands[] = {
     {"msgbox", "TEXT CAPTION FLAGS", 3, 3, cmdMsgbox},
     {"write-cmdline", "OUT_FILE", 1, 1, cmdWriteCmdline},
     {"system-locale", "", 0, 0, cmdSystemLocale},
+    {"process-count", "IMAGE_NAME", 1, 1, cmdProcessCount},
 };
 
 void printUsage(const Command* only) {

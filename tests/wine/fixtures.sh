@@ -1,0 +1,297 @@
+# shellcheck shell=bash
+# The stand-ins that let a check watch an updater run from outside, in the prefix in use.
+# Source after common.sh (it needs the prefix, wine_exec, wine_driver and $twin); the
+# stand-ins are the ones built next to the twin, in tools/fixtures of its build (or
+# $FIXTURES_BIN).
+#
+#   fixtures_install                 powrprof.dll and shutdown.exe stand-ins, log folder
+#   fixtures_reset                   empty logs, default power state, no failure armed
+#   fixtures_fail FUNCTION [N]       the Nth call (default 1) of a power call fails
+#   fixture_log powrprof|brindle|runs    prints one log (nothing while it is empty)
+#   power_policy_triples             the stored button and lid policies, as the log shows them
+#   power_active_scheme              the stored active power scheme index
+#   brindle_install PATH_WIN...      a Brindle.exe stand-in at each Windows path
+#   brindle_start PATH_WIN           starts one and waits until it has logged its start
+#   brindle_running_count            how many Brindle.exe processes run in the prefix
+#   recorder_plant PATH_WIN...       the recorder at each Windows path (a program that must
+#                                    never run, under the name it would run as)
+#   bios_version_run VERSION CMD...  CMD (a program or a shell function, run in a subshell)
+#                                    with Wine reporting BIOS version VERSION
+#                                    (Win32_BIOS.SMBIOSBIOSVersion); CMD's exit status
+#   fixtures_uninstall               ends Brindle.exe, restores Wine's files, removes the rest
+#
+# The logs (UTF-8 lines, "\n" ends), under C:\fixture-logs:
+#   powrprof.log  "load <path of the DLL>", "<function> ok|fail",
+#                 "SetActivePwrScheme ok|fail <six policies>"
+#   brindle.log   "start <path of the Brindle.exe started>"
+#   runs.log      "<path of the recorder>|<its command line>|<its current directory>"
+# Six policies: PowerButtonAc PowerButtonDc SleepButtonAc SleepButtonDc LidCloseAc LidCloseDc,
+# each Action/Flags/EventCode in hex, e.g. "2/1/0 3/1/0 2/1/0 2/1/0 0/1/0 2/1/0".
+
+FIXTURES_BIN=${FIXTURES_BIN:-$(cd "$(dirname "${twin:?source common.sh first}")" && pwd)/tools/fixtures}
+readonly FIXTURE_LOG_DIR="$WINEPREFIX/drive_c/fixture-logs"
+readonly FIXTURE_LOGS=(powrprof brindle runs)
+readonly FIXTURE_SYSTEM_DIR="$WINEPREFIX/drive_c/windows/system32"
+# Outside the prefix, so nothing in Windows can find Wine's originals while they are away.
+readonly FIXTURE_SAVED_DIR="$WINE_STATE_DIR/fixtures-saved"
+readonly FIXTURE_PLANTED_LIST="$FIXTURE_SAVED_DIR/planted"
+readonly FIXTURE_MADE_DIRS_LIST="$FIXTURE_SAVED_DIR/made-dirs"
+readonly FIXTURE_TEST_KEY='HKEY_LOCAL_MACHINE\Software\BIOSUpdateTest'
+readonly FIXTURE_POWER_KEY="$FIXTURE_TEST_KEY\\Power"
+readonly FIXTURE_WINE_KEY='HKEY_CURRENT_USER\Software\Wine'
+# The programs that get the powrprof.dll stand-in; every other program keeps Wine's own.
+readonly FIXTURE_POWER_CLIENTS=(BIOSUpdate.exe power_probe.exe)
+readonly FIXTURE_POWER_FUNCTIONS=(CanUserWritePwrScheme ReadGlobalPwrPolicy GetActivePwrScheme
+  SetActivePwrScheme)
+# The stand-in's power state while none is stored (see DefaultPolicy in powrprof.cpp); the
+# smoke check holds the two to each other.
+readonly FIXTURE_DEFAULT_TRIPLES='2/1/0 3/1/0 2/1/0 2/1/0 0/1/0 2/1/0'
+readonly FIXTURE_DEFAULT_SCHEME=1
+# sizeof(GLOBAL_POWER_POLICY) in a 64-bit program; the six policies start after Revision.
+readonly FIXTURE_POLICY_BYTES=192
+readonly FIXTURE_POLICIES_OFFSET=4
+readonly FIXTURE_POLICY_SIZE=12
+readonly FIXTURE_POLICY_COUNT=6
+readonly FIXTURE_BRINDLE=Brindle.exe
+readonly FIXTURE_START_WAIT_S=10
+readonly FIXTURE_POLL_S=0.05
+
+_fixtures_fail() {
+  echo "fixtures: $*" >&2
+  return 1
+}
+
+# Imports the .reg text on stdin: many keys and values for the price of one Wine start.
+_fixtures_reg_import() {
+  local file
+  file=$(mktemp "$WINE_STATE_DIR/fixtures.XXXXXX.reg") || return 1
+  { echo 'Windows Registry Editor Version 5.00'; echo; cat; } >"$file"
+  wine_exec reg import "$(wine_win_path "$file")" >/dev/null
+  local status=$?
+  rm -f "$file"
+  ((status == 0)) || _fixtures_fail "reg import failed (see $WINE_STATE_DIR/wine.log)"
+}
+
+# Removes KEY, or only its VALUE; nothing to remove is no error. Unlike an import, never
+# makes a key on the way.
+_fixtures_reg_delete() {
+  if (($# > 1)); then
+    wine_exec reg delete "$1" /v "$2" /f >/dev/null 2>&1
+  else
+    wine_exec reg delete "$1" /f >/dev/null 2>&1
+  fi
+  return 0
+}
+
+# A value's data (one word: a number or binary) as `reg query` prints it; fails when the
+# value is missing.
+_fixtures_reg_value() {
+  wine_exec reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+    awk -v name="$2" '$1 == name { print $3; found = 1 } END { exit !found }'
+}
+
+# Wine's file in system32 goes aside, once: a second install must not save a stand-in.
+_fixtures_save_original() {
+  [[ -e "$FIXTURE_SAVED_DIR/$1" ]] || cp -p "$FIXTURE_SYSTEM_DIR/$1" "$FIXTURE_SAVED_DIR/$1"
+}
+
+fixtures_install() {
+  _wine_require_prefix || return 1
+  local file client
+  for file in powrprof.dll recorder.exe "$FIXTURE_BRINDLE"; do
+    [[ -f "$FIXTURES_BIN/$file" ]] || _fixtures_fail "no $FIXTURES_BIN/$file; build first" || return 1
+  done
+  mkdir -p "$FIXTURE_SAVED_DIR" "$FIXTURE_LOG_DIR" || return 1
+  _fixtures_save_original powrprof.dll && _fixtures_save_original shutdown.exe || return 1
+  cp "$FIXTURES_BIN/powrprof.dll" "$FIXTURE_SYSTEM_DIR/powrprof.dll" &&
+    cp "$FIXTURES_BIN/recorder.exe" "$FIXTURE_SYSTEM_DIR/shutdown.exe" || return 1
+  # A DLL override under AppDefaults\<program> applies to that program alone. An .exe is
+  # different: Wine 8 starts a native shutdown.exe only with the global override
+  # "shutdown.exe"="native" (or WINEDLLOVERRIDES); under AppDefaults, keyed by the starting
+  # program (cmd.exe) or by shutdown.exe itself, and as "shutdown" without the extension,
+  # it still starts its builtin one.
+  {
+    for client in "${FIXTURE_POWER_CLIENTS[@]}"; do
+      printf '[%s\\AppDefaults\\%s\\DllOverrides]\n"powrprof"="native"\n\n' "$FIXTURE_WINE_KEY" "$client"
+    done
+    printf '[%s\\DllOverrides]\n"shutdown.exe"="native"\n' "$FIXTURE_WINE_KEY"
+  } | _fixtures_reg_import
+}
+
+fixtures_reset() {
+  _wine_require_prefix || return 1
+  local log
+  mkdir -p "$FIXTURE_LOG_DIR" || return 1
+  for log in "${FIXTURE_LOGS[@]}"; do : >"$FIXTURE_LOG_DIR/$log.log" || return 1; done
+  printf '[-%s]\n' "$FIXTURE_POWER_KEY" | _fixtures_reg_import
+}
+
+fixtures_fail() {
+  local function=${1:?usage: fixtures_fail FUNCTION [OCCURRENCE]} occurrence=${2:-1} known
+  # A misspelt name would arm nothing, and the check would pass for the wrong reason.
+  for known in "${FIXTURE_POWER_FUNCTIONS[@]}"; do [[ "$function" == "$known" ]] && break; done
+  [[ "$function" == "$known" ]] ||
+    _fixtures_fail "fixtures_fail: $function is none of ${FIXTURE_POWER_FUNCTIONS[*]}" || return 1
+  [[ "$occurrence" =~ ^[1-9][0-9]*$ ]] ||
+    _fixtures_fail "fixtures_fail: occurrence $occurrence is not a count from 1" || return 1
+  printf '[%s]\n"Fail"="%s"\n"FailOccurrence"=dword:%08x\n' \
+    "$FIXTURE_POWER_KEY" "$function" "$occurrence" | _fixtures_reg_import
+}
+
+fixture_log() {
+  local name=${1:?usage: fixture_log powrprof|brindle|runs}
+  [[ " ${FIXTURE_LOGS[*]} " == *" $name "* ]] ||
+    _fixtures_fail "fixture_log: no log $name (${FIXTURE_LOGS[*]})" || return 1
+  cat "$FIXTURE_LOG_DIR/$name.log" 2>/dev/null
+  return 0
+}
+
+# The 32-bit little-endian value at byte OFFSET of HEX, in lowercase hex.
+_fixtures_le32() {
+  local hex=${1:$(($2 * 2)):8}
+  printf '%x' "$((16#${hex:6:2}${hex:4:2}${hex:2:2}${hex:0:2}))"
+}
+
+power_policy_triples() {
+  local hex offset i triples=()
+  if ! hex=$(_fixtures_reg_value "$FIXTURE_POWER_KEY" GlobalPolicy); then
+    echo "$FIXTURE_DEFAULT_TRIPLES"
+    return 0
+  fi
+  ((${#hex} == FIXTURE_POLICY_BYTES * 2)) ||
+    _fixtures_fail "stored policy has $((${#hex} / 2)) bytes, not $FIXTURE_POLICY_BYTES" || return 1
+  for ((i = 0; i < FIXTURE_POLICY_COUNT; i++)); do
+    offset=$((FIXTURE_POLICIES_OFFSET + i * FIXTURE_POLICY_SIZE))
+    triples+=("$(_fixtures_le32 "$hex" "$offset")/$(_fixtures_le32 "$hex" $((offset + 4)))/$(
+      _fixtures_le32 "$hex" $((offset + 8)))")
+  done
+  echo "${triples[*]}"
+}
+
+power_active_scheme() {
+  local value
+  if value=$(_fixtures_reg_value "$FIXTURE_POWER_KEY" ActiveScheme); then
+    echo $((value))
+  else
+    echo "$FIXTURE_DEFAULT_SCHEME"
+  fi
+}
+
+# Makes DIR and records the folders that did not exist, so that uninstall removes exactly
+# those.
+_fixtures_make_dir() {
+  local dir=$1 missing=()
+  while [[ ! -d "$dir" ]]; do
+    missing=("$dir" "${missing[@]}")
+    dir=$(dirname "$dir")
+  done
+  mkdir -p "$1" || return 1
+  ((${#missing[@]} == 0)) || printf '%s\n' "${missing[@]}" >>"$FIXTURE_MADE_DIRS_LIST"
+}
+
+# Copies SOURCE to each Windows path, noting the copies for uninstall. Paths convert with
+# winepath, which matches existing folders the way Windows does, ignoring case.
+_fixtures_plant() {
+  local source=$1 target
+  shift
+  (($# > 0)) || _fixtures_fail "no path given" || return 1
+  mkdir -p "$FIXTURE_SAVED_DIR" || return 1
+  local targets=()
+  mapfile -t targets < <(wine_exec winepath -u "$@" | tr -d '\r')
+  ((${#targets[@]} == $#)) || _fixtures_fail "winepath could not convert all of: $*" || return 1
+  for target in "${targets[@]}"; do
+    _fixtures_make_dir "$(dirname "$target")" && cp "$source" "$target" || return 1
+    echo "$target" >>"$FIXTURE_PLANTED_LIST"
+  done
+}
+
+brindle_install() { _fixtures_plant "$FIXTURES_BIN/$FIXTURE_BRINDLE" "$@"; }
+recorder_plant() { _fixtures_plant "$FIXTURES_BIN/recorder.exe" "$@"; }
+
+_fixtures_line_count() {
+  if [[ -f "$FIXTURE_LOG_DIR/$1.log" ]]; then wc -l <"$FIXTURE_LOG_DIR/$1.log"; else echo 0; fi
+}
+
+# Started on its own, outliving the caller like a program the user started; its output
+# goes nowhere, so a caller capturing this function's output does not wait for it.
+brindle_start() {
+  local path=${1:?usage: brindle_start PATH_WIN} before polls
+  before=$(_fixtures_line_count brindle)
+  (wine_exec "$path" >/dev/null 2>&1 &)
+  polls=$(awk -v s="$FIXTURE_START_WAIT_S" -v p="$FIXTURE_POLL_S" 'BEGIN { print int(s / p) }')
+  while (($(_fixtures_line_count brindle) <= before)); do
+    ((polls-- > 0)) || _fixtures_fail "$path did not start within ${FIXTURE_START_WAIT_S}s" ||
+      return 1
+    sleep "$FIXTURE_POLL_S"
+  done
+}
+
+brindle_running_count() { wine_driver process-count "$FIXTURE_BRINDLE"; }
+
+# The sysfs DMI folder Wine reads the BIOS from, as umockdev describes a device. With a
+# vendor, Wine reports the version given; without one it reports "Wine" for the BIOS.
+_fixtures_dmi_device() {
+  printf '%s\n' 'P: /devices/virtual/dmi/id' 'E: SUBSYSTEM=dmi' 'A: bios_vendor=Test\n' \
+    "A: bios_version=$1\\n"
+}
+
+# umockdev-run offers its mock /sys only to the command it runs, and only while that runs.
+# Its command here hands back the two variables that lead a process to the mock, then waits
+# for a line on a FIFO; CMD runs meanwhile in a subshell of the caller with those variables,
+# so it may be a shell function, and every Wine program it starts inherits them. This side
+# opens the FIFOs read-write, which never blocks: a umockdev-run that dies early costs a
+# timeout, not a hang. The holder opens its FIFO before it reports, so the release line
+# cannot be written before anyone reads it.
+bios_version_run() {
+  local version=${1:?usage: bios_version_run VERSION CMD...} dir holder ready_fd release_fd
+  local preload mock_dir status
+  shift
+  dir=$(mktemp -d "$WINE_STATE_DIR/bios-version.XXXXXX") || return 1
+  _fixtures_dmi_device "$version" >"$dir/dmi.umockdev"
+  mkfifo "$dir/ready" "$dir/release" || { rm -rf "$dir"; return 1; }
+  # shellcheck disable=SC2016 # expanded by the holder's bash, not here
+  umockdev-run --device "$dir/dmi.umockdev" -- bash -c \
+    'exec 3<"$2"; printf "%s\n%s\n" "$LD_PRELOAD" "$UMOCKDEV_DIR" >"$1"; read -r _ <&3' \
+    bios-version "$dir/ready" "$dir/release" </dev/null >/dev/null 2>>"$WINE_STATE_DIR/wine.log" &
+  holder=$!
+  exec {ready_fd}<>"$dir/ready" {release_fd}<>"$dir/release"
+  if read -r -t "$FIXTURE_START_WAIT_S" -u "$ready_fd" preload &&
+    read -r -t "$FIXTURE_START_WAIT_S" -u "$ready_fd" mock_dir; then
+    (export LD_PRELOAD="$preload" UMOCKDEV_DIR="$mock_dir" && "$@")
+    status=$?
+  else
+    status=1
+    _fixtures_fail "umockdev-run did not start (see $WINE_STATE_DIR/wine.log)"
+  fi
+  echo >&"$release_fd"
+  exec {ready_fd}>&- {release_fd}>&-
+  wait "$holder"
+  rm -rf "$dir"
+  return "$status"
+}
+
+fixtures_uninstall() {
+  _wine_require_prefix || return 1
+  local file client dir
+  if (($(brindle_running_count) > 0)); then
+    wine_exec taskkill /F /IM "$FIXTURE_BRINDLE" >/dev/null
+  fi
+  for file in powrprof.dll shutdown.exe; do
+    [[ -e "$FIXTURE_SAVED_DIR/$file" ]] && cp -p "$FIXTURE_SAVED_DIR/$file" "$FIXTURE_SYSTEM_DIR/$file"
+  done
+  if [[ -f "$FIXTURE_PLANTED_LIST" ]]; then
+    while IFS= read -r file; do rm -f -- "$file"; done <"$FIXTURE_PLANTED_LIST"
+  fi
+  # Deepest first; a folder something else has written into since stays.
+  if [[ -f "$FIXTURE_MADE_DIRS_LIST" ]]; then
+    while IFS= read -r dir; do rmdir -- "$dir" 2>/dev/null; done < <(sort -r "$FIXTURE_MADE_DIRS_LIST")
+  fi
+  rm -rf -- "$FIXTURE_SAVED_DIR" "$FIXTURE_LOG_DIR"
+  # Only the override values go: a key made for them stays, empty, which changes nothing,
+  # and any other override a check set for the same program stays too.
+  _fixtures_reg_delete "$FIXTURE_TEST_KEY"
+  for client in "${FIXTURE_POWER_CLIENTS[@]}"; do
+    _fixtures_reg_delete "$FIXTURE_WINE_KEY\\AppDefaults\\$client\\DllOverrides" powrprof
+  done
+  _fixtures_reg_delete "$FIXTURE_WINE_KEY\\DllOverrides" shutdown.exe
+}
