@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# The guards seen from outside: programs planted where the updater was started from never
+# run, with or without COMSPEC, while the system's commands do; each power failure is told
+# in its own box, and the run still ends with nothing left locked; the companion program is
+# started again at every path where it exists.
+source "$(dirname "$0")/common.sh"
+source "$here/fixtures.sh"
+
+readonly COMPANION_WINS=('C:\Program Files\Norvik Software\Quilden\Brindle.exe'
+  'C:\Program Files (x86)\Norvik Software\Quilden\Brindle.exe')
+readonly PLANTED_WINS=('C:\users\Public\Downloads\cmd.exe' 'C:\users\Public\Downloads\taskkill.exe'
+  'C:\users\Public\Downloads\shutdown.exe' 'C:\users\Public\Downloads\WinFlash64.exe' 'C:\Program.exe')
+readonly ENVIRONMENT_KEY='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
+readonly APP_CAPTION=BIOSUpdate
+readonly IDOK=1
+readonly BOX_WAIT_MS=40000
+
+report_file=$(mktemp)
+comspec_saved=
+trap 'restore_comspec; fixtures_uninstall; rm -f "$report_file"' EXIT
+fixtures_install || { expect "fixtures install" ok failed; finish; exit 1; }
+brindle_install "${COMPANION_WINS[@]}"
+recorder_plant "${PLANTED_WINS[@]}"
+
+restore_comspec() {
+  [[ -n "$comspec_saved" ]] || return 0
+  wine_exec reg add "$ENVIRONMENT_KEY" /v ComSpec /t REG_EXPAND_SZ /d "$comspec_saved" /f >/dev/null 2>&1
+  comspec_saved=
+}
+remove_comspec() {
+  comspec_saved=$(wine_exec reg query "$ENVIRONMENT_KEY" /v ComSpec 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *ComSpec *REG_[A-Z_]* *//p')
+  wine_exec reg delete "$ENVIRONMENT_KEY" /v ComSpec /f >/dev/null 2>&1
+}
+planted_runs() { fixture_log runs | grep -ci -e '^C:\\users\\Public\\Downloads\\' -e '^C:\\Program.exe' ; }
+fresh_run() {
+  wine_exec taskkill /F /IM Brindle.exe >/dev/null 2>&1
+  fixtures_reset
+  wine_exec reg delete 'HKU\.DEFAULT\Software\NRVK' /f >/dev/null 2>&1
+  brindle_start "${COMPANION_WINS[0]}"
+}
+# Started from the folder it was downloaded to, as a double-click does.
+start_from_downloads() {  # start_from_downloads VERSION
+  (cd "$PROGRAM_DIR" && bios_version_run "$1" run_program) >"$report_file" 2>&1 &
+  program_pid=$!
+}
+log_count() { fixture_log "$1" | grep -cxF "$2"; }
+
+box_text() { wine_driver text "$MESSAGE_BOX_CLASS" "$APP_CAPTION" "$TEXT_ID" | tr -d '\r'; }
+box_buttons() { wine_driver buttons "$MESSAGE_BOX_CLASS" "$APP_CAPTION" | tr -d '\r' | paste -sd '|'; }
+
+# ----- planted programs, with and without COMSPEC -----
+for comspec in set unset; do
+  label="COMSPEC $comspec:"
+  [[ $comspec == unset ]] && remove_comspec
+  fresh_run
+  start_from_downloads 47K31RA9
+  if wait_question; then answer_question "$IDYES"; fi
+  wait_program
+  expect "$label exits 0" 0 "$(report_field exit "$(cat "$report_file")")"
+  expect "$label no planted program ran" 0 "$(planted_runs)"
+  expect "$label the system's shutdown ran" 1 "$(fixture_log runs | grep -ci '^C:\\windows\\system32\\shutdown.exe|shutdown -r -f|C:\\windows\\system32$')"
+  # Stopped by the system's taskkill, then started again at both paths: two, not three.
+  expect "$label the companion was stopped and started again at both paths" 2 "$(settled 2 brindle_running_count)"
+  restore_comspec
+done
+
+# ----- each power failure in its own box -----
+# FUNCTION OCCURRENCE TEXT LOCKED(yes when the failure comes after the lock, at the finish)
+while IFS='|' read -r function occurrence text locked; do
+  label="$function fails ($text):"
+  fresh_run
+  fixtures_fail "$function" "$occurrence"
+  start_from_downloads Wine
+  if wait_question; then answer_question "$IDYES"; fi
+  if wine_driver wait-window "$MESSAGE_BOX_CLASS" "$APP_CAPTION" "$BOX_WAIT_MS" >/dev/null 2>&1; then
+    expect "$label text" "$text" "$(box_text)"
+    expect "$label OK only" "$IDOK OK" "$(box_buttons)"
+    expect "$label no icon" none "$(wine_driver icon "$MESSAGE_BOX_CLASS" "$APP_CAPTION" | tr -d '\r')"
+    wine_driver click "$MESSAGE_BOX_CLASS" "$APP_CAPTION" "$IDOK" >/dev/null 2>&1
+  else
+    expect "$label box shown" shown "not shown"
+  fi
+  wait_program
+  expect "$label exits 0" 0 "$(report_field exit "$(cat "$report_file")")"
+  if [[ $locked == no ]]; then
+    expect "$label companion still running" 1 "$(brindle_running_count | tr -d '\r')"
+    expect "$label nothing was locked: companion never stopped" 1 "$(fixture_log brindle | grep -c 'Quilden')"
+    expect "$label nothing was applied" 0 "$(fixture_log powrprof | grep -c '^SetActivePwrScheme ok')"
+  fi
+  [[ $locked == yes ]] && expect "$label companion started again at both paths" 2 "$(settled 2 brindle_running_count)"
+  expect "$label working folder gone" no "$(exists "$WORK_DIR")"
+done <<'CASES'
+CanUserWritePwrScheme|1|CanUserWritePwrScheme Error|no
+ReadGlobalPwrPolicy|1|ReadGlobalPwrPolicy Error|no
+GetActivePwrScheme|1|GetActivePwrScheme Error|no
+SetActivePwrScheme|1|SAVE SetActivePwrScheme Error|no
+SetActivePwrScheme|2|RESTORE SetActivePwrScheme Error|yes
+CASES
+
+# ----- the companion at both paths -----
+fresh_run
+start_from_downloads Wine
+if wait_question; then answer_question "$IDYES"; fi
+wait_program
+expect "companion started by the user and relaunched at the first path" 2 \
+  "$(settled 2 log_count brindle "start ${COMPANION_WINS[0]}")"
+expect "companion relaunched at the second path" 1 "$(settled 1 log_count brindle "start ${COMPANION_WINS[1]}")"
+expect "both companions run after the finish" 2 "$(settled 2 brindle_running_count)"
+wine_exec taskkill /F /IM Brindle.exe >/dev/null 2>&1
+
+finish

@@ -1,0 +1,211 @@
+#!/usr/bin/env bash
+# The input lock of an update run: while it is on, key-downs (Enter, Escape, Alt+Tab's
+# included) and left and right clicks sent with SendInput are swallowed, and key-ups, pointer
+# moves, the wheel, the middle and the X buttons pass; after the run everything arrives again.
+# Enter and Escape posted straight to the updater's window during the run do not end it: the
+# window stays, and the run ends with exit code 0 at its usual time.
+#
+# What passes is measured with input_probe's own low-level hooks, installed before the updater
+# starts: low-level hooks are called last-installed first, so the probe's hooks are called
+# after the updater's, and only for what those pass on, whatever window has the focus.
+source "$(dirname "$0")/common.sh"
+source "$here/fixtures.sh"
+
+readonly PROBE_EXE=${INPUT_PROBE_EXE:-$(dirname "$WINTEST_EXE")/input_probe.exe}
+readonly DIALOG_CLASS='#32770'
+readonly DIALOG_CAPTION='BIOS Update Program'
+readonly WATCH_CLASS=InputProbeWatch
+readonly WATCH_CAPTION='input probe'
+# Longer than the whole check; the watch is closed at the end and ends by itself only if the
+# check is cut short.
+readonly WATCH_SECONDS=120
+readonly WATCH_READY_MS=10000
+readonly POLL_S=0.05
+# From the screen covered to the start timer's tick: 500 ms wait, 500 ms timer. On that tick
+# the window's thread asks WMI for the BIOS version and writes the capsule; input sent while it
+# is busy would wait for its hooks, or pass them once they time out. The lock is measured after.
+readonly COVER_TO_IDLE_MS=2500
+# From the answer to the finish message of a run refused as the wrong model, at the least: the
+# start timer after the screen is covered (500 ms wait, 500 ms timer), then the worker's start
+# delay, loading delay, two step pauses and the refusal pause (1000 + 2000 + 2000 + 2000 +
+# 3000 ms). A run that ends earlier was ended by something else.
+readonly ANSWER_TO_FINISH_MS=11000
+# Beyond that: the power guard, the companion's stop, the flash tool written, the WMI query (its
+# enumeration alone may wait 2000 ms), undoing the locks, the program's exit and the driver
+# noticing it.
+readonly FINISH_SLACK_MS=5000
+# Posted messages are handled within one turn of the window's message loop; this is ample.
+readonly POST_SETTLE_S=1
+
+readonly WM_CLOSE=0x0010 WM_KEYDOWN=0x0100 WM_SYSKEYDOWN=0x0104
+readonly VK_RETURN=0x0D VK_ESCAPE=0x1B
+# lParam of a key-down: repeat count 1 and the key's scan code; a sys-key-down also carries
+# the context bit (Alt held).
+readonly KEY_LPARAM_RETURN=0x001C0001 KEY_LPARAM_ESCAPE=0x00010001
+readonly ALT_CONTEXT_BIT=0x20000000
+
+# Every input sent, in order, as input_probe names it; the watch reports the same names.
+# Enter, Escape, F10 (a sys-key on its own), Alt+Tab (Alt down, Tab down, Tab up, Alt up) and a
+# letter; every mouse button; the wheel and a move.
+readonly INPUTS=(
+  key-down:0D key-up:0D key-down:1B key-up:1B key-down:79 key-up:79
+  key-down:12 key-down:09 key-up:09 key-up:12 key-down:41 key-up:41
+  left-down left-up right-down right-up middle-down middle-up x-down x-up wheel move
+)
+declare -rA INPUT_LABEL=(
+  [key-down:0D]="Enter key-down" [key-up:0D]="Enter key-up"
+  [key-down:1B]="Escape key-down" [key-up:1B]="Escape key-up"
+  [key-down:79]="F10 key-down" [key-up:79]="F10 key-up"
+  [key-down:12]="Alt key-down" [key-down:09]="Tab key-down (Alt held)"
+  [key-up:09]="Tab key-up (Alt held)" [key-up:12]="Alt key-up"
+  [key-down:41]="A key-down" [key-up:41]="A key-up"
+  [left-down]="left button down" [left-up]="left button up"
+  [right-down]="right button down" [right-up]="right button up"
+  [middle-down]="middle button down" [middle-up]="middle button up"
+  [x-down]="X button down" [x-up]="X button up" [wheel]="wheel" [move]="pointer move"
+)
+# After the run: each input reaches the probe once.
+declare -A RELEASED_COUNT=()
+for input in "${INPUTS[@]}"; do RELEASED_COUNT[$input]=1; done
+readonly RELEASED_COUNT
+# While the lock is on: how many of each input reach the probe.
+declare -rA LOCKED_COUNT=(
+  [key-down:0D]=0 [key-up:0D]=1 [key-down:1B]=0 [key-up:1B]=1 [key-down:79]=0 [key-up:79]=1
+  [key-down:12]=0 [key-down:09]=0 [key-up:09]=1 [key-up:12]=1 [key-down:41]=0 [key-up:41]=1
+  [left-down]=0 [left-up]=0 [right-down]=0 [right-up]=0 [middle-down]=1 [middle-up]=1
+  [x-down]=1 [x-up]=1 [wheel]=1 [move]=1
+)
+
+watch_file="$WINE_STATE_DIR/input-watch.txt"
+report_file=$(mktemp)
+watch_pid=
+program_pid=
+
+probe() { wine_exec "$PROBE_EXE" "$@"; }
+stop_watch() {
+  [[ -n $watch_pid ]] || return 0
+  probe post "$WATCH_CLASS" "$WATCH_CAPTION" "$WM_CLOSE" 0 0 >/dev/null 2>&1
+  wait "$watch_pid"
+  watch_pid=
+}
+clean_up() {
+  stop_watch
+  [[ -n $program_pid ]] && wait "$program_pid"
+  fixtures_uninstall
+  rm -f "$report_file" "$watch_file"
+}
+trap clean_up EXIT
+
+now_ms() { date +%s%3N; }
+line_count() { wc -l <"$watch_file" | tr -d ' '; }
+# Waits until the updater's window covers the screen; prints when (ms since 1970).
+wait_covered() {
+  local info deadline=$(($(now_ms) + WAIT_MS))
+  while (($(now_ms) < deadline)); do
+    info=$(wine_driver window-info "$DIALOG_CLASS" "$DIALOG_CAPTION" 2>/dev/null | tr -d '\r')
+    if grep -q '^rect=0,0,[1-9]' <<<"$info" && grep -q '^topmost=1' <<<"$info"; then
+      now_ms
+      return 0
+    fi
+    sleep "$POLL_S"
+  done
+  return 1
+}
+start_watch() {
+  local deadline=$(($(now_ms) + WATCH_READY_MS))
+  rm -f "$watch_file"
+  probe watch "$WATCH_SECONDS" "$(wine_win_path "$watch_file")" >/dev/null 2>&1 &
+  watch_pid=$!
+  until grep -q '^ready' "$watch_file" 2>/dev/null; do
+    (($(now_ms) < deadline)) || return 1
+    sleep "$POLL_S"
+  done
+}
+# Sends every input; prints the names of those that reached the probe's hooks, one a line.
+# SendInput returns once the low-level hooks have been called, so the lines are in the file by
+# the time the probe exits.
+inject_and_collect() {
+  local before
+  before=$(line_count)
+  probe inject "${INPUTS[@]}" >/dev/null 2>&1 || echo "input_probe inject failed" >&2
+  tail -n +"$((before + 1))" "$watch_file" | tr -d '\r' | awk '$3 == "probe" { print $1 }'
+}
+# How many times INPUT appears in the collected names.
+count_of() { grep -cxF -- "$2" <<<"$1"; }
+check_inputs() {  # check_inputs PHASE COLLECTED EXPECTED_COUNT_ARRAY_NAME
+  local phase=$1 collected=$2 input
+  local -n expected_count=$3
+  for input in "${INPUTS[@]}"; do
+    expect "$phase: ${INPUT_LABEL[$input]} reaches the probe (times)" \
+      "${expected_count[$input]}" "$(count_of "$collected" "$input")"
+  done
+}
+# The handle of the updater's window, or nothing when there is none.
+dialog_window() {
+  wine_driver wait-window "$DIALOG_CLASS" "$DIALOG_CAPTION" 0 2>/dev/null | tr -d '\r'
+}
+post_to_dialog() { probe post "$DIALOG_CLASS" "$DIALOG_CAPTION" "$@" >/dev/null 2>&1; }
+
+[[ -f $PROBE_EXE ]] || { expect "input_probe.exe is built" "$PROBE_EXE" missing; finish; exit 1; }
+fixtures_install || { expect "fixtures install" ok failed; finish; exit 1; }
+fixtures_reset
+
+if ! start_watch; then
+  expect "the probe's hooks are installed" ready "not ready within ${WATCH_READY_MS} ms"
+  finish
+  exit 1
+fi
+start_program "$report_file"
+if ! wait_question; then
+  expect "the question is shown" shown "not shown"
+  finish
+  exit 1
+fi
+answered_ms=$(now_ms)
+answer_question "$IDYES"
+if ! covered_ms=$(wait_covered); then
+  expect "the window covers the screen" covered "not covered"
+  finish
+  exit 1
+fi
+
+sleep "$(awk -v ms="$COVER_TO_IDLE_MS" 'BEGIN { print ms / 1000 }')"
+locked_ms=$(($(now_ms) - answered_ms))
+locked=$(inject_and_collect)
+echo "lock on (inputs sent at +${locked_ms} ms after the answer, screen covered at" \
+  "+$((covered_ms - answered_ms)) ms): reached the probe: $(paste -sd" " <<<"$locked")"
+check_inputs "lock on" "$locked" LOCKED_COUNT
+
+# Enter and Escape as key-downs and sys-key-downs, straight into the window's queue where no
+# hook sees them.
+window_before=$(dialog_window)
+post_to_dialog "$WM_KEYDOWN" "$VK_RETURN" "$KEY_LPARAM_RETURN" \
+  "$WM_KEYDOWN" "$VK_ESCAPE" "$KEY_LPARAM_ESCAPE" \
+  "$WM_SYSKEYDOWN" "$VK_RETURN" "$((KEY_LPARAM_RETURN | ALT_CONTEXT_BIT))" \
+  "$WM_SYSKEYDOWN" "$VK_ESCAPE" "$((KEY_LPARAM_ESCAPE | ALT_CONTEXT_BIT))" ||
+  echo "input_probe post failed" >&2
+posted_ms=$(($(now_ms) - answered_ms))
+sleep "$POST_SETTLE_S"
+if [[ -n $window_before ]]; then
+  expect "posted Enter and Escape: the same window is still there" "$window_before" \
+    "$(dialog_window)"
+else
+  expect "the window is there to post to" found "not found"
+fi
+
+wait_program
+program_pid=
+ended_ms=$(($(now_ms) - answered_ms))
+echo "keys posted by +${posted_ms} ms; the run ended at +${ended_ms} ms after the answer"
+expect "run with Enter and Escape posted exits 0" 0 "$(report_field exit "$(cat "$report_file")")"
+expect "run ends no earlier than ${ANSWER_TO_FINISH_MS} ms after the answer" yes \
+  "$( ((ended_ms >= ANSWER_TO_FINISH_MS)) && echo yes || echo "no ($ended_ms ms)")"
+readonly latest_end_ms=$((ANSWER_TO_FINISH_MS + FINISH_SLACK_MS))
+expect "run ends within ${latest_end_ms} ms of the answer" yes \
+  "$( ((ended_ms <= latest_end_ms)) && echo yes || echo "no ($ended_ms ms)")"
+
+released=$(inject_and_collect)
+echo "after the run: reached the probe: $(paste -sd" " <<<"$released")"
+check_inputs "after the run" "$released" RELEASED_COUNT
+
+finish

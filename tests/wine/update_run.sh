@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Whole update runs of the twin on the running BIOS that umockdev makes Wine report: the
+# stand-in flash tool runs with its command line in the working folder only when the capsule
+# is newer; the marker is written; "shutdown -r -f" runs only after a flash; and every run
+# ends with exit code 0, the power policies back, the companion running again and the working
+# folder gone.
+source "$(dirname "$0")/common.sh"
+source "$here/fixtures.sh"
+
+readonly MARKER_KEY='HKU\.DEFAULT\Software\NRVK\BIOSUPDATE\Parameters'
+readonly MARKER_VALUE='1.15.1404.0702'
+readonly COMPANION_WIN='C:\Program Files\Norvik Software\Quilden\Brindle.exe'
+readonly FLASH_LOG="$WINEPREFIX/drive_c/fixture-logs/winflash.log"
+readonly FLASH_TOOL_RUN_MS=2000
+readonly FLASH_COMMAND='C:\Program Files\BIOSUPDATE\WinFlash64.exe /cvar /bbl /sd /file 47K31RB4.cap /nodelay'
+readonly FLASH_DIRECTORY='C:\Program Files\BIOSUPDATE'
+readonly APP_CAPTION=BIOSUpdate
+readonly IDOK=1
+# From the worker's start to the flash tool's: the pauses of the update sequence.
+readonly WORKER_TO_FLASH_MS=12000
+# From the window covering the screen to the worker's start: 500 ms wait, 500 ms timer.
+readonly COVER_TO_WORKER_MS=1000
+readonly TIMING_TOLERANCE_PERCENT=10
+readonly POLL_S=0.05
+export WINFLASH_LOG='C:\fixture-logs\winflash.log' WINFLASH_DELAY_MS=$FLASH_TOOL_RUN_MS
+
+report_file=$(mktemp)
+trap 'fixtures_uninstall; rm -f "$report_file"' EXIT
+fixtures_install || { expect "fixtures install" ok failed; finish; exit 1; }
+brindle_install "$COMPANION_WIN"
+
+now_ms() { date +%s%3N; }
+marker() {
+  wine_exec reg query "$MARKER_KEY" /v Version 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *Version *\(REG_[A-Z_]*\) *\(.*\)$/\1 \2/p'
+}
+# The triples with each event code replaced by the one the restore writes.
+restored_triples() { sed 's#/[0-9a-fA-F]*\( \|$\)#/80000000\1#g' <<<"$1"; }
+brindle_starts() { fixture_log brindle | grep -c 'Norvik Software'; }
+first_applied_triples() { fixture_log powrprof | sed -n 's/^SetActivePwrScheme ok //p' | head -n 1; }
+# Waits until the updater's window covers the screen; prints when (ms since 1970).
+wait_covered() {
+  local info deadline=$(( $(now_ms) + WAIT_MS ))
+  while (( $(now_ms) < deadline )); do
+    info=$(wine_driver window-info '#32770' 'BIOS Update Program' 2>/dev/null | tr -d '\r')
+    if grep -q '^rect=0,0,[1-9]' <<<"$info" && grep -q '^topmost=1' <<<"$info"; then now_ms; return 0; fi
+    sleep "$POLL_S"
+  done
+  return 1
+}
+
+# Starts the updater with Wine reporting VERSION ("-" for Wine's own answer), answers Yes,
+# and waits for its end. Sets covered_ms.
+run_update() {
+  local version=$1
+  if [[ $version == - ]]; then start_program "$report_file"; else
+    bios_version_run "$version" run_program >"$report_file" 2>&1 &
+    program_pid=$!
+  fi
+  covered_ms=
+  if wait_question; then
+    answer_question "$IDYES"
+    covered_ms=$(wait_covered) || covered_ms=
+  else
+    expect "$version: the question is shown" shown "not shown"
+  fi
+  wait_program
+}
+
+check_run() {  # check_run VERSION OUTCOME(flash|refuse) POLICY_BEFORE
+  local version=$1 outcome=$2 before=$3 label="BIOS $1"
+  local report flash_line
+  report=$(cat "$report_file")
+  expect "$label exits 0" 0 "$(report_field exit "$report")"
+  expect "$label marker" "REG_SZ $MARKER_VALUE" "$(marker)"
+  flash_line=
+  [[ -f "$FLASH_LOG" ]] && flash_line=$(tr -d '\r' <"$FLASH_LOG")
+  if [[ $outcome == flash ]]; then
+    expect "$label flash tool command line" "$FLASH_COMMAND" "$(sed -n 's/^cmdline=\([^|]*\)|.*/\1/p' <<<"$flash_line")"
+    expect "$label flash tool working directory" "$FLASH_DIRECTORY" "$(sed -n 's/.*|cwd=\([^|]*\)|.*/\1/p' <<<"$flash_line")"
+    expect "$label flash tool accepted the capsule" 0 "$(sed -n 's/.*|exit=\([0-9]*\)|.*/\1/p' <<<"$flash_line")"
+    expect "$label restart requested once" 1 "$(fixture_log runs | grep -c '|shutdown -r -f|')"
+    if [[ -n $covered_ms ]]; then
+      local started delta low high
+      started=$(sed -n 's/.*|startms=\([0-9]*\).*/\1/p' <<<"$flash_line")
+      delta=$(( started - covered_ms - COVER_TO_WORKER_MS ))
+      low=$(( WORKER_TO_FLASH_MS * (100 - TIMING_TOLERANCE_PERCENT) / 100 ))
+      high=$(( WORKER_TO_FLASH_MS * (100 + TIMING_TOLERANCE_PERCENT) / 100 ))
+      echo "$label: flash tool started $delta ms after the worker (from the screen covered at +${COVER_TO_WORKER_MS} ms)"
+      expect "$label flash starts ${WORKER_TO_FLASH_MS} ms after the worker, within ${TIMING_TOLERANCE_PERCENT}%" yes \
+        "$( (( delta >= low && delta <= high )) && echo yes || echo "no ($delta ms)")"
+    fi
+  else
+    expect "$label nothing flashed" "" "$flash_line"
+    expect "$label no restart" 0 "$(fixture_log runs | grep -c 'shutdown')"
+  fi
+  expect "$label buttons and lid do nothing during the run" \
+    "0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000" "$(first_applied_triples)"
+  expect "$label policies back after the run" "$(restored_triples "$before")" "$(power_policy_triples)"
+  expect "$label companion running again" 1 "$(settled 1 brindle_running_count)"
+  expect "$label companion stopped and started again" 2 "$(settled 2 brindle_starts)"
+  # Wine's console host for the flash tool's console may hold the folder a moment longer.
+  if [[ -e "$WORK_DIR" ]]; then
+    sleep 2
+    expect "$label working folder gone (held a moment by the console host only)" no "$(exists "$WORK_DIR")"
+  else
+    expect "$label working folder gone" no "$(exists "$WORK_DIR")"
+  fi
+}
+
+for case in "47k31ra9 flash" "47K31RB4 refuse" "47K31RC1 refuse" "47K31FB4 refuse" "- refuse"; do
+  read -r version outcome <<<"$case"
+  fixtures_reset
+  rm -f "$FLASH_LOG"
+  wine_exec reg delete 'HKU\.DEFAULT\Software\NRVK' /f >/dev/null 2>&1
+  brindle_start "$COMPANION_WIN"
+  before=$(power_policy_triples)
+  run_update "$version"
+  check_run "$version" "$outcome" "$before"
+done
+
+# A flash tool that cannot be written (a folder stands in its place) cannot be started: the
+# message box, exit code 0, no marker, no restart, the locks undone.
+fixtures_reset
+rm -f "$FLASH_LOG"
+wine_exec reg delete 'HKU\.DEFAULT\Software\NRVK' /f >/dev/null 2>&1
+brindle_start "$COMPANION_WIN"
+mkdir -p "$WORK_DIR/WinFlash64.exe"
+bios_version_run 47K31RA9 run_program >"$report_file" 2>&1 &
+program_pid=$!
+if wait_question; then
+  answer_question "$IDYES"
+  if wine_driver wait-window "$MESSAGE_BOX_CLASS" "$APP_CAPTION" 30000 >/dev/null 2>&1; then
+    expect "unstartable tool: message" "Cannot excute WinFlash64.exe" \
+      "$(wine_driver text "$MESSAGE_BOX_CLASS" "$APP_CAPTION" "$TEXT_ID" | tr -d '\r')"
+    expect "unstartable tool: OK only" "$IDOK OK" \
+      "$(wine_driver buttons "$MESSAGE_BOX_CLASS" "$APP_CAPTION" | tr -d '\r' | paste -sd '|')"
+    answer_box() { wine_driver click "$MESSAGE_BOX_CLASS" "$APP_CAPTION" "$IDOK" >/dev/null 2>&1; }
+    answer_box
+  else
+    expect "unstartable tool: the message box is shown" shown "not shown"
+  fi
+fi
+wait_program
+expect "unstartable tool: exit 0" 0 "$(report_field exit "$(cat "$report_file")")"
+expect "unstartable tool: no marker" "" "$(marker)"
+expect "unstartable tool: no restart" 0 "$(fixture_log runs | grep -c shutdown)"
+expect "unstartable tool: companion running again" 1 "$(settled 1 brindle_running_count)"
+rm -rf "$WORK_DIR"
+
+finish
