@@ -11,8 +11,15 @@ set(BIOSUPDATE_SUPPLIED_CAPSULE "" CACHE FILEPATH
 set(PAYLOAD_DIR ${CMAKE_BINARY_DIR}/payload)
 set(ART_OUT_DIR ${CMAKE_BINARY_DIR}/art)
 set(CAPSULE_OUT ${PAYLOAD_DIR}/47K31RB4.cap)
-set(ART_FILES ${ART_OUT_DIR}/icon128.ico ${ART_OUT_DIR}/mark132.bmp
-              ${ART_OUT_DIR}/background134.bmp ${ART_OUT_DIR}/background135.bmp)
+# The progress mark and the icon are drawn by artmaker; the two backgrounds are finished
+# pictures kept in res/art (tools/art/draw_backgrounds.sh makes them when the artwork changes).
+set(ART_DRAWN_FILES ${ART_OUT_DIR}/icon128.ico ${ART_OUT_DIR}/mark132.bmp)
+set(ART_BACKGROUND_NAMES background134.bmp background135.bmp)
+set(ART_BACKGROUND_FILES)
+foreach(name ${ART_BACKGROUND_NAMES})
+  list(APPEND ART_BACKGROUND_FILES ${ART_OUT_DIR}/${name})
+endforeach()
+set(ART_FILES ${ART_DRAWN_FILES} ${ART_BACKGROUND_FILES})
 
 if(BIOSUPDATE_SUPPLIED_CAPSULE)
   # A capsule whose header is not the carried image's stops the build here, with the reason.
@@ -29,11 +36,18 @@ else()
     DEPENDS capsule-tool
     COMMENT "Making the stand-in capsule")
 endif()
-add_custom_command(OUTPUT ${ART_FILES}
+add_custom_command(OUTPUT ${ART_DRAWN_FILES}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${ART_OUT_DIR}
   COMMAND artmaker ${ART_OUT_DIR}
   DEPENDS artmaker
-  COMMENT "Drawing the pictures")
+  COMMENT "Drawing the progress mark and the icon")
+foreach(name ${ART_BACKGROUND_NAMES})
+  add_custom_command(OUTPUT ${ART_OUT_DIR}/${name}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${ART_OUT_DIR}
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/res/art/${name} ${ART_OUT_DIR}/${name}
+    DEPENDS ${PROJECT_SOURCE_DIR}/res/art/${name}
+    COMMENT "Taking the background ${name}")
+endforeach()
 add_custom_target(payloads ALL DEPENDS ${CAPSULE_OUT} ${ART_FILES})
 
 set(WIN64_DIR ${CMAKE_BINARY_DIR}/win64)

@@ -1,5 +1,6 @@
-// Placeholder artwork for the updater's resources, drawn in code: the small progress mark,
-// the two full-screen backgrounds with the progress track, and the application icon.
+// The pictures of the updater's resources that are drawn in code: the small progress mark
+// and the application icon. (The two full-screen backgrounds are finished pictures in res/art,
+// made by draw_backgrounds.sh.)
 //
 // Pure functions that return whole files (BMP, ICO) as bytes, so artmaker only writes them
 // and the tests can read them back without running anything. Coordinates are top-down
@@ -29,8 +30,6 @@ inline constexpr Rgb kBlack{0, 0, 0};
 inline constexpr Rgb kMarkDarkBlue{45, 62, 210};
 inline constexpr Rgb kMarkMiddleBlue{94, 127, 252};
 inline constexpr Rgb kMarkLightBlue{141, 166, 255};
-inline constexpr Rgb kTrackOuterGrey{188, 188, 188};
-inline constexpr Rgb kTrackInnerGrey{70, 70, 70};
 inline constexpr Rgb kIconOutlineGrey{64, 64, 64};
 inline constexpr Rgb kIconFaceGrey{150, 150, 150};
 inline constexpr Rgb kIconHighlightGrey{200, 200, 200};
@@ -38,8 +37,6 @@ inline constexpr Rgb kIconHighlightGrey{200, 200, 200};
 // ---- File names --------------------------------------------------------------------------
 
 inline constexpr std::string_view kMarkFileName = "mark132.bmp";
-inline constexpr std::string_view kBackground134FileName = "background134.bmp";
-inline constexpr std::string_view kBackground135FileName = "background135.bmp";
 inline constexpr std::string_view kIconFileName = "icon128.ico";
 
 // ---- Images in memory --------------------------------------------------------------------
@@ -51,14 +48,6 @@ struct IndexedImage {
   std::vector<Rgb> palette;
   std::vector<std::uint8_t> pixels;
   std::uint8_t& at(int x, int y) { return pixels[static_cast<std::size_t>(y * width + x)]; }
-};
-
-// True-colour image, rows top-down.
-struct RgbImage {
-  int width;
-  int height;
-  std::vector<Rgb> pixels;
-  Rgb& at(int x, int y) { return pixels[static_cast<std::size_t>(y * width + x)]; }
 };
 
 // ---- DIB encoding ----------------------------------------------------------------------------
@@ -73,7 +62,6 @@ inline constexpr std::int32_t kPixelsPerMetre = 3780;   // 96 dpi
 inline constexpr std::size_t kDibRowAlignment = 4;
 inline constexpr unsigned kBitsPerByte = 8;
 inline constexpr std::uint16_t kBitsPerPixel4 = 4;
-inline constexpr std::uint16_t kBitsPerPixel24 = 24;
 inline constexpr std::uint16_t kBitsPerPixel1 = 1;
 inline constexpr std::size_t kPalette16Colours = 16;
 
@@ -145,24 +133,6 @@ inline std::vector<std::uint8_t> IndexedRows(const IndexedImage& image) {
   return rows;
 }
 
-// 24-bit rows, bottom row first, each pixel blue, green, red.
-inline std::vector<std::uint8_t> RgbRows(const RgbImage& image) {
-  constexpr std::size_t kBytesPerPixel = 3;
-  const std::size_t stride = RowStride(image.width, kBitsPerPixel24);
-  std::vector<std::uint8_t> rows(stride * static_cast<std::size_t>(image.height), 0);
-  for (int y = 0; y < image.height; ++y) {
-    std::uint8_t* row = rows.data() + stride * static_cast<std::size_t>(image.height - 1 - y);
-    for (int x = 0; x < image.width; ++x) {
-      const Rgb& c = image.pixels[static_cast<std::size_t>(y * image.width + x)];
-      std::uint8_t* px = row + static_cast<std::size_t>(x) * kBytesPerPixel;
-      px[0] = c.b;
-      px[1] = c.g;
-      px[2] = c.r;
-    }
-  }
-  return rows;
-}
-
 // An icon's AND mask: 1 bit per pixel, set where the background shows through.
 inline std::vector<std::uint8_t> MaskRows(int width, int height, const std::vector<bool>& clear) {
   constexpr unsigned kTopBit = 0x80;
@@ -198,10 +168,6 @@ inline std::vector<std::uint8_t> BmpFile(int width, int height, std::uint16_t bi
 inline std::vector<std::uint8_t> EncodeBmp4(const IndexedImage& image) {
   return detail::BmpFile(image.width, image.height, kBitsPerPixel4, image.palette,
                          detail::IndexedRows(image));
-}
-
-inline std::vector<std::uint8_t> EncodeBmp24(const RgbImage& image) {
-  return detail::BmpFile(image.width, image.height, kBitsPerPixel24, {}, detail::RgbRows(image));
 }
 
 // ---- ICO encoding ----------------------------------------------------------------------------
@@ -287,79 +253,6 @@ inline IndexedImage MarkImage() {
 
 inline std::vector<std::uint8_t> MakeMarkBmp() { return EncodeBmp4(MarkImage()); }
 
-// ---- The backgrounds (background134.bmp, background135.bmp) ---------------------------------
-
-inline constexpr int kScreenWidth = 640;
-inline constexpr int kScreenHeight = 480;
-
-// The progress track: the outer edge of its frame, inclusive, and its corner rounding.
-inline constexpr int kTrackLeft = 255;
-inline constexpr int kTrackRight = 380;
-inline constexpr int kTrackTop = 351;
-inline constexpr int kTrackBottom = 365;
-inline constexpr int kTrackCornerRadius = 3;
-inline constexpr int kTrackOuterLineDepth = 0;  // the outermost ring of pixels
-inline constexpr int kTrackInnerLineDepth = 1;  // the ring just inside it
-
-// Where the logo will go; for now only a small square that tells the two screens apart.
-inline constexpr int kLogoLeft = 140;
-inline constexpr int kLogoRight = 497;
-inline constexpr int kLogoTop = 105;
-inline constexpr int kLogoBottom = 277;
-inline constexpr int kScreenTagSize = 16;
-
-enum class Background { k134, k135 };
-
-inline constexpr Rgb kScreenTag134{94, 127, 252};
-inline constexpr Rgb kScreenTag135{60, 170, 80};
-
-namespace detail {
-
-// How many pixels (x, y) lies inside the track's rounded outline: 0 on the outer ring,
-// 1 on the next, negative outside. Corners follow a circle, so the two lines curve.
-inline int TrackDepth(int x, int y) {
-  const int dx =
-      std::max({kTrackLeft + kTrackCornerRadius - x, x - (kTrackRight - kTrackCornerRadius), 0});
-  const int dy =
-      std::max({kTrackTop + kTrackCornerRadius - y, y - (kTrackBottom - kTrackCornerRadius), 0});
-  if (dx > 0 && dy > 0) {
-    return kTrackCornerRadius - static_cast<int>(std::lround(std::hypot(dx, dy)));
-  }
-  return std::min({x - kTrackLeft, kTrackRight - x, y - kTrackTop, kTrackBottom - y});
-}
-
-inline void DrawTrack(RgbImage& image) {
-  for (int y = kTrackTop; y <= kTrackBottom; ++y) {
-    for (int x = kTrackLeft; x <= kTrackRight; ++x) {
-      const int depth = TrackDepth(x, y);
-      if (depth == kTrackOuterLineDepth) image.at(x, y) = kTrackOuterGrey;
-      if (depth == kTrackInnerLineDepth) image.at(x, y) = kTrackInnerGrey;
-    }
-  }
-}
-
-inline void DrawScreenTag(RgbImage& image, Rgb colour) {
-  const int left = (kLogoLeft + kLogoRight + 1 - kScreenTagSize) / 2;
-  const int top = (kLogoTop + kLogoBottom + 1 - kScreenTagSize) / 2;
-  for (int y = top; y < top + kScreenTagSize; ++y) {
-    for (int x = left; x < left + kScreenTagSize; ++x) image.at(x, y) = colour;
-  }
-}
-
-}  // namespace detail
-
-inline RgbImage BackgroundImage(Background which) {
-  RgbImage image{kScreenWidth, kScreenHeight,
-                 std::vector<Rgb>(static_cast<std::size_t>(kScreenWidth * kScreenHeight), kBlack)};
-  detail::DrawScreenTag(image, which == Background::k134 ? kScreenTag134 : kScreenTag135);
-  detail::DrawTrack(image);
-  return image;
-}
-
-inline std::vector<std::uint8_t> MakeBackgroundBmp(Background which) {
-  return EncodeBmp24(BackgroundImage(which));
-}
-
 // ---- The icon (icon128.ico) ------------------------------------------------------------------
 
 inline constexpr int kIconSize = 32;
@@ -440,8 +333,6 @@ struct Picture {
 inline std::vector<Picture> MakeAllPictures() {
   std::vector<Picture> pictures;
   pictures.push_back({kMarkFileName, MakeMarkBmp()});
-  pictures.push_back({kBackground134FileName, MakeBackgroundBmp(Background::k134)});
-  pictures.push_back({kBackground135FileName, MakeBackgroundBmp(Background::k135)});
   pictures.push_back({kIconFileName, MakeIcon()});
   return pictures;
 }

@@ -1,5 +1,5 @@
-// artmaker OUTDIR: writes the placeholder bitmaps and icon that the resource script embeds
-// (mark132.bmp, background134.bmp, background135.bmp, icon128.ico).
+// artmaker OUTDIR: writes the progress mark and the icon that the resource script embeds
+// (mark132.bmp, icon128.ico). The backgrounds are finished pictures in res/art.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,7 +19,7 @@ constexpr int kExitUsage = 2;
 constexpr int kArgCount = 2;  // tool name, output folder
 constexpr int kOutDirArg = 1;
 constexpr const char* kUsage =
-    "usage: artmaker OUTDIR   write the placeholder pictures into OUTDIR\n";
+    "usage: artmaker OUTDIR   write the progress mark and the icon into OUTDIR\n";
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
