@@ -83,9 +83,14 @@ int CWinThread::Run() { return ExitInstance(); }
 
 DWORD BIOSUPDATE_CALLBACK CWinThread::ThreadEntry(void* parameter) {
   auto* thread = static_cast<CWinThread*>(parameter);
-  const int exitCode = thread->InitInstance() != FALSE ? thread->Run() : thread->ExitInstance();
-  if (thread->m_bAutoDelete != FALSE) delete thread;
-  return static_cast<DWORD>(exitCode);
+  // Deleted however the thread ends, also when its process ends under it.
+  struct AutoDelete {
+    CWinThread* thread;
+    ~AutoDelete() {
+      if (thread->m_bAutoDelete != FALSE) delete thread;
+    }
+  } autoDelete{thread};
+  return static_cast<DWORD>(thread->InitInstance() != FALSE ? thread->Run() : thread->ExitInstance());
 }
 
 CWinApp::CWinApp(const char*) { g_application = this; }

@@ -69,7 +69,12 @@ win::BOOL CBiosUpdateDlg::OnInitDialog() {
   SetStatusText(m_messageText);
   Invalidate(win::FALSE);
 
-  SetTimer(kStartTimer, kStartTimerMs);
+  if (SetTimer(kStartTimer, kStartTimerMs) == 0) {
+    // Without the start timer nothing would ever start the update or end the window: undo
+    // the locks and end now.
+    UnlockMachine();
+    QuitAfterCleanUp();
+  }
   return win::TRUE;
 }
 
@@ -115,7 +120,11 @@ void CBiosUpdateDlg::AdvanceAnimation() {
 // ----- the end -----
 
 void CBiosUpdateDlg::UnlockMachine() {
-  guards::PowerSchemeGuard(guards::kPowerRestore, m_savedPolicies, m_hWnd);
+  // A restore that fails has said so; it is tried once more, since a passing failure must not
+  // leave the power button and the lid doing nothing for good.
+  if (!guards::PowerSchemeGuard(guards::kPowerRestore, m_savedPolicies, m_hWnd)) {
+    guards::PowerSchemeGuard(guards::kPowerRestore, m_savedPolicies, m_hWnd);
+  }
   guards::RemoveInputLock();
   guards::RelaunchCompanion();
 }

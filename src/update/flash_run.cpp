@@ -38,8 +38,10 @@ bool RunFlashTool(const std::string& commandLine, const std::string& workingDire
   // The tool runs in the working folder, and so does the whole process while it runs. The
   // previous directory is put back afterwards: a folder that is a process's current directory
   // cannot be removed, and the finish removes the working folder.
+  // When the previous directory cannot be read it could not be put back either; the tool
+  // still gets the working folder as its own directory below.
   const std::string previous = CurrentDirectory();
-  win::SetCurrentDirectoryA(workingDirectory.c_str());
+  if (!previous.empty()) win::SetCurrentDirectoryA(workingDirectory.c_str());
 
   // The tool's full path as the application name: with none, Windows would try "C:\Program.exe"
   // and the other blank-separated beginnings of the unquoted command line first.
@@ -51,7 +53,13 @@ bool RunFlashTool(const std::string& commandLine, const std::string& workingDire
     win::UniqueKernelHandle thread(started.hThread);
     win::WaitForSingleObject(process.Get(), win::INFINITE);
   }
-  if (!previous.empty()) win::SetCurrentDirectoryA(previous.c_str());
+  if (!previous.empty() && win::SetCurrentDirectoryA(previous.c_str()) == win::FALSE) {
+    // The previous folder is gone (a removed stick, say): any folder but the working one will
+    // do, and the system folder is always there.
+    std::array<char, win::MAX_PATH> system{};
+    const win::UINT length = win::GetSystemDirectoryA(system.data(), static_cast<win::UINT>(system.size()));
+    if (length > 0 && length < system.size()) win::SetCurrentDirectoryA(system.data());
+  }
   return created;
 }
 

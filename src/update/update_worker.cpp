@@ -55,8 +55,13 @@ void CHWDriverDownloadThread::ShowStatus(std::string text) {
   win::InvalidateRect(m_owner->m_hWnd, nullptr, win::FALSE);
 }
 
+// The finish message is the only thing that undoes the locks after a flash: a post that the
+// system refused (a full queue) is tried again after a pause.
 void CHWDriverDownloadThread::Finish(win::WPARAM restart) {
-  win::PostMessageA(m_owner->m_hWnd, kFinishMessage, restart, 0);
+  for (int attempt = 0; attempt < kFinishPostAttempts; ++attempt) {
+    if (win::PostMessageA(m_owner->m_hWnd, kFinishMessage, restart, 0) != win::FALSE) return;
+    win::Sleep(kFinishRetryPauseMs);
+  }
 }
 
 void CHWDriverDownloadThread::Refuse(const char* text, win::DWORD pauseMs) {

@@ -188,13 +188,22 @@ TEST_F(SchedulerTest, ExitOnAnotherThreadEndsTheProcessAndDestroysTheWindowOnce)
 }
 
 TEST_F(SchedulerTest, ThreadThatNeverRanIsUnwoundWhenTheProcessEnds) {
-  const sim::ProcessResult result = sim::RunProcess([] {
-    auto* sleeper = new SleeperThread(nullptr);
-    sleeper->CreateThread();
+  // Owned here: a thread that never ran cannot delete itself.
+  SleeperThread sleeper(nullptr);
+  sleeper.m_bAutoDelete = win::FALSE;
+  const sim::ProcessResult result = sim::RunProcess([&] {
+    sleeper.CreateThread();
     return 5;  // the process ends before the thread got its first turn
   });
   EXPECT_EQ(result.exitCode, 5);
   EXPECT_EQ(machine().CountCalls("Sleep"), 0);
+}
+
+TEST_F(SchedulerTest, WindowThatAnimatesForEverWithNothingToEndItIsAStall) {
+  ScriptedDialog dialog({.startSleeper = false});
+  const sim::ProcessResult result = Run(dialog);
+  EXPECT_TRUE(result.stalled);
+  EXPECT_EQ(result.endedAtMs, sim::kVirtualRunLimitMs - sim::kVirtualRunLimitMs % kTickMs);
 }
 
 // ----- failures -----

@@ -17,7 +17,7 @@ thread_local Scheduler::ThreadId tCurrentThread = Scheduler::kMainThread;
 
 }  // namespace
 
-Scheduler::Scheduler(std::uint64_t startMs) : now_(startMs) {
+Scheduler::Scheduler(std::uint64_t startMs) : now_(startMs), startMs_(startMs) {
   auto main = std::make_unique<Thread>();
   main->id = kMainThread;
   threads_.push_back(std::move(main));
@@ -139,6 +139,9 @@ void Scheduler::Switch(std::unique_lock<std::mutex>& lock) {
       next = thread.get();
     }
   }
+  // A run that goes on for longer than any real one would (its window animating for ever with
+  // nothing left to end it) has stalled as surely as one that waits for nothing.
+  if (next != nullptr && next->wakeAt > startMs_ + kVirtualRunLimitMs) next = nullptr;
   if (next == nullptr) {
     // Nothing can ever run again. The main thread reports it; another thread hands the news
     // (and the baton) to the main thread.

@@ -22,6 +22,8 @@
 namespace sim {
 
 inline constexpr std::uint64_t kNever = std::numeric_limits<std::uint64_t>::max();
+// No run of the program lasts an hour: the flash itself takes minutes.
+inline constexpr std::uint64_t kVirtualRunLimitMs = 60ull * 60 * 1000;
 
 // Thrown when the program waits for something that can never happen: a real run would hang.
 struct Stalled : std::runtime_error {
@@ -92,6 +94,7 @@ class Scheduler {
   std::vector<std::unique_ptr<Thread>> threads_;
   ThreadId holder_ = kMainThread;
   std::uint64_t now_ = 0;
+  std::uint64_t startMs_ = 0;
   std::uint64_t nextOrder_ = 0;
   bool ending_ = false;
   std::optional<int> exitCode_;
