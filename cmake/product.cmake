@@ -42,6 +42,7 @@ add_executable(BIOSUpdate WIN32
   platform/win32/seam_check.cpp
   platform/win32/critical_section.cpp
   platform/win32/gdi.cpp
+  platform/win32/system_dll.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/BIOSUpdate.rc
 )
 target_include_directories(BIOSUpdate PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${RES_DIR})
@@ -50,6 +51,6 @@ set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/BIOSUpdate.rc PROPERTIES
 if(NOT BIOSUPDATE_FLASH_TOOL)
   add_dependencies(BIOSUpdate WinFlash64)
 endif()
-target_link_libraries(BIOSUpdate PRIVATE comctl32 ole32 oleaut32 wbemuuid shell32 shlwapi user32 gdi32 advapi32)
+target_link_libraries(BIOSUpdate PRIVATE ole32 oleaut32 wbemuuid shell32 shlwapi user32 gdi32 advapi32)
 set_target_properties(BIOSUpdate PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 bios_strict(BIOSUpdate)

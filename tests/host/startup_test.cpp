@@ -55,8 +55,13 @@ TEST_P(CleanUpModeArguments, RemoveRunValueAndWorkingFolderSilently) {
   EXPECT_EQ(machine().CountCalls("CoInitializeSecurity"), 0);
 }
 
+// Hostile command lines: very long, non-ASCII, format characters, overflow, quotes.
+const std::string kLongFromOne = "1" + std::string(31999, 'x');
+const std::string kLongNines(32000, '9');
+
 INSTANTIATE_TEST_SUITE_P(Arguments, CleanUpModeArguments,
-                         ::testing::Values("1", " 1", "1 2", "1abc", "+1"));
+                         ::testing::Values("1", " 1", "1 2", "1abc", "+1", "1\"2\"", "\t1%n%s",
+                                           kLongFromOne.c_str()));
 
 class UpdateModeArguments : public StartupTest, public ::testing::WithParamInterface<const char*> {};
 
@@ -82,7 +87,9 @@ TEST_P(UpdateModeArguments, AskTheQuestionAndNoChangesNothingButTheWorkingFolder
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, UpdateModeArguments,
-                         ::testing::Values("", "0", "2", "-1", "abc", "\"1\"", "4294967297"));
+                         ::testing::Values("", "0", "2", "-1", "abc", "\"1\"", "4294967297", "%n%s%x%p",
+                                           "\xEC\x95\x88", "99999999999", "-99999999999", "--1", "+-1",
+                                           kLongNines.c_str()));
 
 // ----- the order of the start-up -----
 

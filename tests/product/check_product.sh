@@ -21,9 +21,10 @@ has() {  # has NAME FILE PATTERN: the file holds the fixed text
     failed=$((failed + 1)); printf 'FAIL %s\n  missing: %s\n' "$1" "$3"; fi
 }
 
-# Windows' own DLLs, present on every 64-bit Windows. Anything else (libstdc++, libgcc,
-# winpthread) would be loaded from beside the executable: refused.
-allowed='ADVAPI32.DLL COMCTL32.DLL GDI32.DLL KERNEL32.DLL MSVCRT.DLL OLE32.DLL OLEAUT32.DLL POWRPROF.DLL SHELL32.DLL SHLWAPI.DLL USER32.DLL'
+# Only the known DLLs, which Windows always takes from its own folder. Anything else
+# (libstdc++, libgcc, winpthread, comctl32, powrprof) could be loaded from beside the
+# executable, where whoever could write the download folder may have put one: refused.
+allowed='ADVAPI32.DLL GDI32.DLL KERNEL32.DLL MSVCRT.DLL OLE32.DLL OLEAUT32.DLL SHELL32.DLL SHLWAPI.DLL USER32.DLL'
 check_imports() {  # check_imports LABEL EXE OBJDUMP
   local dll bad=""
   for dll in $("$3" -p "$2" | awk '/DLL Name:/ {print toupper($3)}'); do

@@ -357,8 +357,10 @@ BOOL ValidateRect(HWND window, const RECT*) {
 }
 
 int GetSystemMetrics(int index) {
+  constexpr int kIconSize = 32;
   if (index == SM_CXSCREEN) return W().ScreenWidth();
   if (index == SM_CYSCREEN) return W().ScreenHeight();
+  if (index == SM_CXICON || index == SM_CYICON) return kIconSize;
   return 0;
 }
 

@@ -1,4 +1,5 @@
 // The system services over the Windows API: one forwarding call each, nothing clever.
+#include "platform/win32/system_dll.h"
 #include "platform/win32/windows_api.h"
 
 #include <commctrl.h>
@@ -16,7 +17,11 @@ namespace win {
 
 // --- process, errors, start-up ----------------------------------------------------------
 
-void InitCommonControls() { ::InitCommonControls(); }
+// comctl32.dll is no known DLL: it is loaded from the system folder, not imported.
+void InitCommonControls() {
+  const auto function = win32::SystemFunction<decltype(&::InitCommonControls)>(L"comctl32.dll", "InitCommonControls");
+  if (function != nullptr) function();
+}
 
 HANDLE CreateMutexA(void* securityAttributes, BOOL initialOwner, const char* name) {
   return As<HANDLE>(::CreateMutexA(static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes),
