@@ -83,6 +83,7 @@ while IFS='|' read -r function occurrence text locked; do
   fi
   wait_program
   expect "$label exits 0" 0 "$(report_field exit "$(cat "$report_file")")"
+  expect "$label no planted program ran" 0 "$(planted_runs)"
   if [[ $locked == no ]]; then
     expect "$label companion still running" 1 "$(brindle_running_count | tr -d '\r')"
     expect "$label nothing was locked: companion never stopped" 1 "$(fixture_log brindle | grep -c 'Quilden')"
@@ -103,6 +104,7 @@ fresh_run
 start_from_downloads Wine
 if wait_question; then answer_question "$IDYES"; fi
 wait_program
+expect "refused run: no planted program ran" 0 "$(planted_runs)"
 expect "companion started by the user and relaunched at the first path" 2 \
   "$(settled 2 log_count brindle "start ${COMPANION_WINS[0]}")"
 expect "companion relaunched at the second path" 1 "$(settled 1 log_count brindle "start ${COMPANION_WINS[1]}")"
