@@ -54,3 +54,32 @@ endif()
 target_link_libraries(BIOSUpdate PRIVATE ole32 oleaut32 wbemuuid shell32 shlwapi user32 gdi32 advapi32)
 set_target_properties(BIOSUpdate PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 bios_strict(BIOSUpdate)
+
+# A lean product. Optimised for size (it spends its time waiting on the flash tool; -Os makes
+# 16 KB less code than -O2), each function and datum in its own section so that the linker
+# drops what nothing references, and the shipped file stripped. The link output, with debug
+# information, stays beside it as BIOSUpdate.debug.exe: the same image at the same addresses,
+# for reading crash addresses; it alone carries build paths.
+target_compile_options(BIOSUpdate PRIVATE -Os -g -ffunction-sections -fdata-sections)
+# The runtime's default terminate handler writes the uncaught exception's demangled type to
+# stderr, which a GUI program does not have, and then aborts. Aiming it at abort directly
+# leaves the demangler out (about 48 KB). i686 C symbols carry a leading underscore.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(C_SYMBOL_PREFIX _)
+else()
+  set(C_SYMBOL_PREFIX "")
+endif()
+set(VERBOSE_TERMINATE_HANDLER ${C_SYMBOL_PREFIX}_ZN9__gnu_cxx27__verbose_terminate_handlerEv)
+target_link_options(BIOSUpdate PRIVATE -Wl,--gc-sections
+                    -Wl,--defsym=${VERBOSE_TERMINATE_HANDLER}=${C_SYMBOL_PREFIX}abort)
+set(DEBUG_COPY ${CMAKE_BINARY_DIR}/BIOSUpdate.debug.exe)
+# Stripped after the link rather than by it (-s), so that the debug copy is the very image
+# shipped. strip stamps the PE header with the current time unless SOURCE_DATE_EPOCH names one;
+# 0 is what the linker's --no-insert-timestamp wrote.
+set(NO_TIMESTAMP 0)
+add_custom_command(TARGET BIOSUpdate POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:BIOSUpdate> ${DEBUG_COPY}
+  COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${NO_TIMESTAMP}
+          ${CMAKE_STRIP} --strip-all $<TARGET_FILE:BIOSUpdate>
+  BYPRODUCTS ${DEBUG_COPY}
+  VERBATIM)

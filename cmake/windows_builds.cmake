@@ -3,6 +3,9 @@
 include(ExternalProject)
 
 option(BIOSUPDATE_WINDOWS_BUILDS "Build the Windows executables too (needs mingw-w64)" ON)
+# For a release and the reproducibility check: of the 64-bit build only the stand-in flash tool
+# the product embeds (nothing at all with a supplied flash tool). Build the target win32.
+option(BIOSUPDATE_PRODUCT_ONLY "Build only what the 32-bit product needs" OFF)
 set(BIOSUPDATE_SUPPLIED_FLASH_TOOL "" CACHE FILEPATH
     "For a release: the vendor's WinFlash64.exe to embed instead of the stand-in")
 set(BIOSUPDATE_SUPPLIED_CAPSULE "" CACHE FILEPATH
@@ -58,15 +61,26 @@ if(BIOSUPDATE_WINDOWS_BUILDS)
     -DCMAKE_BUILD_TYPE=Release
     -DBIOSUPDATE_CAPSULE=${CAPSULE_OUT}
     -DBIOSUPDATE_ART_DIR=${ART_OUT_DIR})
-  ExternalProject_Add(win64
-    SOURCE_DIR ${PROJECT_SOURCE_DIR}
-    BINARY_DIR ${WIN64_DIR}
-    CMAKE_ARGS ${COMMON_ARGS}
-      -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-x86_64.cmake
-      -DBIOSUPDATE_FLASH_TOOL=${BIOSUPDATE_SUPPLIED_FLASH_TOOL}
-    BUILD_ALWAYS TRUE
-    INSTALL_COMMAND ""
-    DEPENDS payloads)
+  set(WIN32_DEPENDS payloads)
+  if(NOT (BIOSUPDATE_PRODUCT_ONLY AND BIOSUPDATE_SUPPLIED_FLASH_TOOL))
+    if(BIOSUPDATE_PRODUCT_ONLY)
+      set(WIN64_BUILD_COMMAND
+        BUILD_COMMAND ${CMAKE_COMMAND} --build ${WIN64_DIR} --target WinFlash64)
+    else()
+      set(WIN64_BUILD_COMMAND)
+    endif()
+    ExternalProject_Add(win64
+      SOURCE_DIR ${PROJECT_SOURCE_DIR}
+      BINARY_DIR ${WIN64_DIR}
+      CMAKE_ARGS ${COMMON_ARGS}
+        -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-x86_64.cmake
+        -DBIOSUPDATE_FLASH_TOOL=${BIOSUPDATE_SUPPLIED_FLASH_TOOL}
+      ${WIN64_BUILD_COMMAND}
+      BUILD_ALWAYS TRUE
+      INSTALL_COMMAND ""
+      DEPENDS payloads)
+    list(APPEND WIN32_DEPENDS win64)
+  endif()
   if(BIOSUPDATE_SUPPLIED_FLASH_TOOL)
     set(PRODUCT_FLASH_TOOL ${BIOSUPDATE_SUPPLIED_FLASH_TOOL})
   else()
@@ -80,5 +94,5 @@ if(BIOSUPDATE_WINDOWS_BUILDS)
       -DBIOSUPDATE_FLASH_TOOL=${PRODUCT_FLASH_TOOL}
     BUILD_ALWAYS TRUE
     INSTALL_COMMAND ""
-    DEPENDS payloads win64)
+    DEPENDS ${WIN32_DEPENDS})
 endif()

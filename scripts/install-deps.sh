@@ -10,6 +10,8 @@ packages=(
   wine wine64 xvfb locales fonts-wine         # end-to-end runs of the twin (locales: localedef for ko_KR)
   imagemagick fonts-nanum                     # screenshots, Hangul on screen
   umockdev                                    # choosing the BIOS version Wine reports
+  osslsigncode openssl                        # Authenticode signing (scripts/release.sh)
+  python3                                     # reading screenshots in the screen check
 )
 
 missing=()

@@ -41,6 +41,29 @@ check "twin is a 64-bit PE" "pei-x86-64" "$(x86_64-w64-mingw32-objdump -f "$twin
 check "twin is a GUI program" "00000002" "$(x86_64-w64-mingw32-objdump -p "$twin" | awk '/^Subsystem/ {print $2}')"
 check_imports twin "$twin" x86_64-w64-mingw32-objdump
 
+# Lean and reproducible: the shipped file is stripped (BIOSUpdate.debug.exe keeps the debug
+# information), carries no link time, and without its resources stays within its budget.
+readonly CODE_AND_DATA_BUDGET=307200   # bytes: 300 KB for the file without .rsrc
+readonly PE_HEADER_POINTER=60          # where the MZ header keeps the PE header's offset
+readonly COFF_TIME_STAMP=8             # from the PE header: TimeDateStamp
+readonly COFF_SYMBOL_COUNT=16          # NumberOfSymbols
+pe_u32() {  # pe_u32 EXE OFFSET: the 32-bit field at OFFSET from the PE header
+  local pe
+  pe=$(od -An -tu4 -j "$PE_HEADER_POINTER" -N4 "$1" | tr -d ' ')
+  od -An -tu4 -j $((pe + $2)) -N4 "$1" | tr -d ' '
+}
+check "product has no time stamp" 0 "$(pe_u32 "$product" "$COFF_TIME_STAMP")"
+check "product has no symbols" 0 "$(pe_u32 "$product" "$COFF_SYMBOL_COUNT")"
+i686-w64-mingw32-objdump -h "$product" >"$work/product.sections"
+debug_sections=$(awk '$2 ~ /^\.debug/ {printf " %s", $2}' "$work/product.sections")
+check "product has no debug sections" none "${debug_sections:-none}"
+alignment=$((0x$(awk '/^FileAlignment/ {print $2}' "$work/product.hdr")))
+rsrc_size=$((0x$(awk '$2 == ".rsrc" {print $3}' "$work/product.sections")))
+rsrc_raw=$(( (rsrc_size + alignment - 1) / alignment * alignment ))
+code_and_data=$(( $(stat -c %s "$product") - rsrc_raw ))
+check "product without its resources: at most $CODE_AND_DATA_BUDGET bytes" "within" \
+  "$([ "$code_and_data" -le "$CODE_AND_DATA_BUDGET" ] && echo within || echo "$code_and_data bytes")"
+
 i686-w64-mingw32-windres -i "$product" -O rc -o "$work/product.rc"
 i686-w64-mingw32-windres -i "$product" -O res -o "$work/product.res"
 "$res_list" "$work/product.res" >"$work/resources.txt"
