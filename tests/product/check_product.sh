@@ -7,15 +7,8 @@ product=$1 twin=$2 capsule=$3 flash_tool=$4 res_list=$5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-passed=0 failed=0
-check() {  # check NAME EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
-  fi
-}
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 has() {  # has NAME FILE PATTERN: the file holds the fixed text
   if grep -qF -- "$3" "$2"; then passed=$((passed + 1)); else
     failed=$((failed + 1)); printf 'FAIL %s\n  missing: %s\n' "$1" "$3"; fi

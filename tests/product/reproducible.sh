@@ -18,15 +18,8 @@ trap 'rm -rf "$work"' EXIT
 readonly FIRST="$work/first"
 readonly SECOND="$work/the/second/build"
 
-passed=0 failed=0
-check() {  # check NAME EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
-  fi
-}
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 
 build() {  # build DIR TZ LOCALE UMASK: prints the exit status and the seconds taken
   local dir=$1 start=$SECONDS status

@@ -15,15 +15,8 @@ readonly BYTE_MASK=255   # a flipped byte: every bit inverted
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-passed=0 failed=0
-check() {  # check NAME EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
-  fi
-}
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 
 # A throwaway CA, a code-signing certificate it issued, and an unrelated second CA.
 make_ca() {  # make_ca NAME
