@@ -12,6 +12,7 @@ packages=(
   umockdev                                    # choosing the BIOS version Wine reports
   osslsigncode openssl                        # Authenticode signing (scripts/release.sh)
   python3                                     # reading screenshots in the screen check
+  x11-utils                                   # xev: when windows map (bench/run.sh)
 )
 
 missing=()
