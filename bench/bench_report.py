@@ -278,11 +278,11 @@ def met(ok):
     return "—" if ok is None else ("met" if ok else "**missed**")
 
 
-def section_sizes(specs):
+def section_sizes(files):
     rows = ["| file | file size | without .rsrc | .text | .rdata | unwind | .reloc | .rsrc |",
             "| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: |"]
-    for spec in specs:
-        label, objdump, path = spec.split("|")
+    for entry in files:
+        label, objdump, path = entry.split("|")
         sections = {}
         listing = subprocess.run([objdump, "-h", path], capture_output=True, text=True, check=True).stdout
         for line in listing.splitlines():
@@ -301,7 +301,7 @@ def section_sizes(specs):
     return rows
 
 
-def write_report(raw_path, out_path, runs, wine_version, elapsed_s, size_specs):
+def write_report(raw_path, out_path, runs, wine_version, elapsed_s, size_files):
     v = read_raw(raw_path)
     get = lambda metric, role: sorted(counted(v.get((metric, role), [])))  # noqa: E731
     lines = [
@@ -389,7 +389,7 @@ def write_report(raw_path, out_path, runs, wine_version, elapsed_s, size_specs):
 
     lines += ["", "## Sizes", "", "From `objdump -h` (section sizes in bytes); unwind is .pdata+.xdata on x86-64 "
               "and .eh_frame on i686.", ""]
-    lines += section_sizes(size_specs)
+    lines += section_sizes(size_files)
 
     lines += ["", "## How each figure is taken", "",
               "1. `/proc/PID/stat` utime+stime of the updater's Wine process, sampled every 100 ms; the share is "
