@@ -14,12 +14,12 @@
 #      a process outside Wine) in the working folder during a whole run; baseline: the same
 #      events for `cmd /c copy` of the same file into the same folder of the same prefix. Beside
 #      them bench/write_probe.exe does the updater's write alone (its resource, one WriteFile).
-#   4. Drift from the schedule: the window covering the screen (the X server's MapNotify of the
-#      full-screen window, stamped as xev reports it) is the origin; the worker is due 1000 ms
-#      later, and from it the capsule lookup (the working folder opened, inotify) at 1 s, the
-#      status texts at 3, 5, 7 and 11 s (the first DrawText of each in Wine's +text trace,
-#      stamped with Wine's tick count and put on the wall clock) and the flash tool at 12 s
-#      (its own startms). Baseline: how long Wine takes from CreateProcess to a new-console
+#   4. Drift from the schedule: the worker's start (the capsule's IN_CLOSE_WRITE in the working
+#      folder, inotify; the window's thread starts the worker right after) is the origin, and from
+#      it the capsule lookup (the working folder opened) at 1 s, the status texts at 3, 5, 7 and
+#      11 s (the first DrawText of each in Wine's +text trace, stamped with Wine's tick count and
+#      put on the wall clock) and the flash tool at 12 s (CreateProcess opening its file; its own
+#      startms beside it). Baseline: how long Wine takes from CreateProcess to a new-console
 #      program's main() (bench/spawn_probe.exe starting the stand-in flash tool).
 #   5. Peak memory: VmHWM (/proc/PID/status) of the updater over a whole run, against
 #      bare_message_box.exe at its question.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "platform/win_types.h"
 
@@ -21,6 +22,8 @@ BOOL IsWow64Process(HANDLE process, BOOL* isWow64);
 DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size);
 HINSTANCE GetModuleHandleA(const char* moduleName);
 void Sleep(DWORD milliseconds);
+// Milliseconds since the system started; cannot fail.
+std::uint64_t GetTickCount64();
 HANDLE CreateThread(void* securityAttributes, std::size_t stackSize, LPTHREAD_START_ROUTINE start,
                     void* parameter, DWORD creationFlags, DWORD* threadId);
 DWORD ResumeThread(HANDLE thread);

@@ -29,7 +29,40 @@ PictureOrigin PictureOriginFor(int screenWidth, int screenHeight) {
   return {(screenWidth - kPictureWidth) / 2, (screenHeight - kPictureHeight) / 2};
 }
 
-void PaintFrame(win::HWND window, int animationCounter, const std::string& statusText) {
+void FramePictures::Prepare(win::HDC screen, bool korean) {
+  if (korean != korean_) Release();
+  korean_ = korean;
+  const win::HINSTANCE self = win::AfxGetInstanceHandle();
+  const int backgroundId = korean ? kKoreanBackgroundId : kEnglishBackgroundId;
+  if (!original_.Valid()) original_ = win::CBitmap(win::LoadBitmapW(self, backgroundId));
+  if (!canvas_.Valid()) canvas_ = win::CBitmap(win::LoadBitmapW(self, backgroundId));
+  if (!mark_.Valid()) mark_ = win::CBitmap(win::LoadBitmapW(self, kProgressMarkId));
+  if (!originalContext_.Valid()) originalContext_ = win::CDC(win::CreateCompatibleDC(screen));
+  if (!canvasContext_.Valid()) canvasContext_ = win::CDC(win::CreateCompatibleDC(screen));
+  if (!markContext_.Valid()) markContext_ = win::CDC(win::CreateCompatibleDC(screen));
+  if (!originalSelection_) originalSelection_.emplace(originalContext_.Get(), original_.Get());
+  if (!canvasSelection_) canvasSelection_.emplace(canvasContext_.Get(), canvas_.Get());
+  if (!markSelection_) markSelection_.emplace(markContext_.Get(), mark_.Get());
+}
+
+bool FramePictures::Complete() const {
+  return original_.Valid() && canvas_.Valid() && mark_.Valid() && originalContext_.Valid() &&
+         canvasContext_.Valid() && markContext_.Valid();
+}
+
+void FramePictures::Release() {
+  markSelection_.reset();
+  canvasSelection_.reset();
+  originalSelection_.reset();
+  markContext_.Close();
+  canvasContext_.Close();
+  originalContext_.Close();
+  mark_.Close();
+  canvas_.Close();
+  original_.Close();
+}
+
+void PaintFrame(win::HWND window, FramePictures& pictures, int animationCounter, const std::string& statusText) {
   win::CClientDC screen(window);
   if (screen.Get() == nullptr) {
     win::ValidateRect(window, nullptr);
@@ -37,31 +70,26 @@ void PaintFrame(win::HWND window, int animationCounter, const std::string& statu
   }
   // Asked once: the picture and the text row follow the same answer.
   const bool korean = IsKoreanSystemLocale();
-  const win::HINSTANCE self = win::AfxGetInstanceHandle();
-  win::CBitmap background(win::LoadBitmapW(self, korean ? kKoreanBackgroundId : kEnglishBackgroundId));
-  win::CBitmap mark(win::LoadBitmapW(self, kProgressMarkId));
-  win::CDC canvas(win::CreateCompatibleDC(screen.Get()));
-  win::CDC markContext(win::CreateCompatibleDC(screen.Get()));
-  // Declared last, undone first: the objects go back into their contexts before anything is
-  // deleted.
-  win::CSelectObjectGuard canvasSelection(canvas.Get(), background.Get());
-  win::CSelectObjectGuard markSelection(markContext.Get(), mark.Get());
+  pictures.Prepare(screen.Get(), korean);
+  const win::HDC canvas = pictures.Canvas();
 
   const PictureOrigin origin =
       PictureOriginFor(win::GetSystemMetrics(win::SM_CXSCREEN), win::GetSystemMetrics(win::SM_CYSCREEN));
+  win::BitBlt(canvas, 0, 0, kPictureWidth, kPictureHeight, pictures.Original(), 0, 0, win::SRCCOPY);
   const MarkPlacement placement = MarkGeometry(animationCounter);
   if (placement.width > 0) {
-    win::BitBlt(canvas.Get(), placement.destinationX, kMarkRow, placement.width, kMarkHeight, markContext.Get(),
+    win::BitBlt(canvas, placement.destinationX, kMarkRow, placement.width, kMarkHeight, pictures.Mark(),
                 placement.sourceX, 0, win::SRCCOPY);
   }
-  win::SetTextColor(canvas.Get(), kStatusTextColor);
-  win::SetBkMode(canvas.Get(), win::TRANSPARENT);
+  win::SetTextColor(canvas, kStatusTextColor);
+  win::SetBkMode(canvas, win::TRANSPARENT);
   const int top = korean ? kKoreanStatusTop : kEnglishStatusTop;
   win::RECT row{0, top, kPictureWidth, top + kStatusRowHeight};
   if (!statusText.empty()) {
-    win::DrawTextA(canvas.Get(), statusText.c_str(), static_cast<int>(statusText.size()), &row, win::DT_CENTER);
+    win::DrawTextA(canvas, statusText.c_str(), static_cast<int>(statusText.size()), &row, win::DT_CENTER);
   }
-  win::BitBlt(screen.Get(), origin.x, origin.y, kPictureWidth, kPictureHeight, canvas.Get(), 0, 0, win::SRCCOPY);
+  win::BitBlt(screen.Get(), origin.x, origin.y, kPictureWidth, kPictureHeight, canvas, 0, 0, win::SRCCOPY);
+  if (!pictures.Complete()) pictures.Release();
 }
 
 void PaintIcon(win::HWND window, win::HICON icon) {

@@ -4,6 +4,9 @@
 
 #include <string>
 
+#include <optional>
+
+#include "platform/gdi.h"
 #include "platform/win_types.h"
 #include "resource.h"
 
@@ -39,9 +42,48 @@ struct PictureOrigin {
 };
 PictureOrigin PictureOriginFor(int screenWidth, int screenHeight);
 
-// Draws one frame into the window. Everything made for the frame is released before it
-// returns; a window without a drawing context is marked painted and left as it is.
-void PaintFrame(win::HWND window, int animationCounter, const std::string& statusText);
+// The pictures frames are drawn from, made at the first frame and kept until the window goes.
+// Loading a 640x480 picture from the resources ten times a second was nearly all of the
+// program's processor time while it waits on the flash tool. Each frame is composed on a second
+// loaded copy of the picture (the canvas), which the untouched copy refreshes first, so no mark
+// or text outlives its frame.
+class FramePictures {
+ public:
+  FramePictures() = default;
+  FramePictures(const FramePictures&) = delete;
+  FramePictures& operator=(const FramePictures&) = delete;
+  ~FramePictures() { Release(); }
+
+  // Makes whatever is missing for the locale's picture (all of it anew when the locale changed).
+  void Prepare(win::HDC screen, bool korean);
+  // True when every picture and context was made; a frame drawn with a part missing releases
+  // the rest, so the next frame tries again from nothing.
+  bool Complete() const;
+  // Selects everything back and deletes it, contexts before pictures.
+  void Release();
+
+  win::HDC Original() const { return originalContext_.Get(); }
+  win::HDC Canvas() const { return canvasContext_.Get(); }
+  win::HDC Mark() const { return markContext_.Get(); }
+
+ private:
+  bool korean_ = false;
+  win::CBitmap original_;
+  win::CBitmap canvas_;
+  win::CBitmap mark_;
+  win::CDC originalContext_;
+  win::CDC canvasContext_;
+  win::CDC markContext_;
+  // Declared last, undone first: the pictures go back out of their contexts before anything
+  // is deleted.
+  std::optional<win::CSelectObjectGuard> originalSelection_;
+  std::optional<win::CSelectObjectGuard> canvasSelection_;
+  std::optional<win::CSelectObjectGuard> markSelection_;
+};
+
+// Draws one frame into the window from the kept pictures; a window without a drawing context is
+// marked painted and left as it is.
+void PaintFrame(win::HWND window, FramePictures& pictures, int animationCounter, const std::string& statusText);
 // The minimised window: only the icon, centred.
 void PaintIcon(win::HWND window, win::HICON icon);
 

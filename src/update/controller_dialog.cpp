@@ -211,7 +211,7 @@ win::LRESULT CBiosUpdateDlg::OnPaint(win::WPARAM wParam, win::LPARAM lParam) {
   }
   // The system's paint cycle first: it marks the window painted.
   DefaultHandling(win::WM_PAINT, wParam, lParam);
-  ui::PaintFrame(m_hWnd, m_animationCounter, StatusTextCopy());
+  ui::PaintFrame(m_hWnd, m_pictures, m_animationCounter, StatusTextCopy());
   return kHandled;
 }
 
@@ -224,6 +224,7 @@ win::LRESULT CBiosUpdateDlg::OnCtlColor(win::WPARAM dc, win::LPARAM control) {
 
 win::LRESULT CBiosUpdateDlg::OnDestroy(win::WPARAM wParam, win::LPARAM lParam) {
   m_backgroundBrush.Close();
+  m_pictures.Release();
   return DefaultHandling(win::WM_DESTROY, wParam, lParam);
 }
 

@@ -7,6 +7,7 @@
 #include "platform/framework.h"
 #include "platform/gdi.h"
 #include "resource.h"
+#include "ui/painting.h"
 #include "update/bios_identity.h"
 #include "update/status_text.h"
 
@@ -85,6 +86,7 @@ class CBiosUpdateDlg : public win::CDialog {
   win::HICON m_icon;
   // The window's background: made at the first request, deleted with the window.
   win::CBrush m_backgroundBrush;
+  ui::FramePictures m_pictures;
   bool m_finished = false;
 };
 

@@ -25,7 +25,8 @@ std::string UpperCased(std::string text) {
 }
 
 win::BOOL CHWDriverDownloadThread::InitInstance() {
-  win::Sleep(kStartDelayMs);
+  m_startedMs = win::GetTickCount64();
+  Wait(kStartDelayMs);
   RunUpdateSequence();
   return win::FALSE;
 }
@@ -50,6 +51,13 @@ bool CHWDriverDownloadThread::WriteUpdateMarker() {
                              reinterpret_cast<const win::BYTE*>(kMarkerValue), kMarkerByteCount) == win::ERROR_SUCCESS;
 }
 
+void CHWDriverDownloadThread::Wait(win::DWORD ms) {
+  m_scheduleMs += ms;
+  const std::uint64_t due = m_startedMs + m_scheduleMs;
+  const std::uint64_t now = win::GetTickCount64();
+  win::Sleep(due > now ? static_cast<win::DWORD>(due - now) : 0);
+}
+
 void CHWDriverDownloadThread::ShowStatus(std::string text) {
   m_owner->SetStatusText(std::move(text));
   win::InvalidateRect(m_owner->m_hWnd, nullptr, win::FALSE);
@@ -67,16 +75,9 @@ void CHWDriverDownloadThread::Finish(win::WPARAM restart) {
 void CHWDriverDownloadThread::Refuse(const char* text, win::DWORD pauseMs) {
   WriteUpdateMarker();
   ShowStatus(text);
-  win::Sleep(pauseMs);
+  Wait(pauseMs);
   win::SetTimer(m_owner->m_hWnd, kQuitTimer, kQuitTimerMs, nullptr);
   Finish(kFinishWithoutRestart);
-}
-
-bool CHWDriverDownloadThread::Flash() {
-  const std::optional<std::string> folder = app::WorkingFolderPath();
-  const std::optional<std::string> tool = app::FlashToolPath();
-  if (!folder || !tool) return false;
-  return RunFlashTool(FlashCommandLine(*folder, app::kCapsuleFileName), *folder, *tool);
 }
 
 void CHWDriverDownloadThread::RunUpdateSequence() {
@@ -91,13 +92,13 @@ void CHWDriverDownloadThread::RunUpdateSequence() {
 
   // The text is chosen now and shown after the pause.
   std::string loading = Text(ui::TextId::StatusLoading);
-  win::Sleep(kLoadingDelayMs);
+  Wait(kLoadingDelayMs);
   ShowStatus(std::move(loading));
-  win::Sleep(kStepPauseMs);
+  Wait(kStepPauseMs);
 
   const std::string foundUpper = UpperCased(found);
   ShowStatus(Text(ui::TextId::StatusVerifying));
-  win::Sleep(kStepPauseMs);
+  Wait(kStepPauseMs);
 
   const std::string running = UpperCased(m_owner->RunningBiosVersion());
   const VerdictResult verdict = DecideVersion(foundUpper, UpperCased(m_owner->CapsuleName()), running);
@@ -117,12 +118,16 @@ void CHWDriverDownloadThread::RunUpdateSequence() {
   }
 
   ShowStatus(Text(ui::TextId::StatusChecking));
-  win::Sleep(kStepPauseMs);
-  win::Sleep(kStepPauseMs);
+  Wait(kStepPauseMs);
+  Wait(kStepPauseMs);
   ShowStatus(Text(ui::TextId::StatusUpdating));
-  win::Sleep(kBeforeFlashPauseMs);
+  // The tool's paths are named before the pause, so that it starts on time. A folder that
+  // cannot be named is a tool that cannot be started.
+  const std::optional<std::string> folder = app::WorkingFolderPath();
+  const std::optional<std::string> tool = app::FlashToolPath();
+  Wait(kBeforeFlashPauseMs);
 
-  if (!Flash()) {
+  if (!folder || !tool || !RunFlashTool(FlashCommandLine(*folder, app::kCapsuleFileName), *folder, *tool)) {
     // The user is told; then the window's finish undoes the locks and ends the run without
     // restart. Nothing was flashed, so no marker is written.
     ui::AppMessageBox(Text(ui::TextId::MsgFlashToolNotStarted));

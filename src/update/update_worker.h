@@ -3,6 +3,7 @@
 // window with the finish message.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/framework.h"
@@ -46,9 +47,14 @@ class CHWDriverDownloadThread : public win::CWinThread {
   // Marker, refusal text, pause, quit timer, finish without restart.
   void Refuse(const char* text, win::DWORD pauseMs);
   void Finish(win::WPARAM restart);
-  bool Flash();
+  // Waits until the schedule, advanced by `ms`, is due. Every wait is counted from the thread's
+  // start, so the time the steps themselves take (a paint, a registry write, naming a folder)
+  // does not add up from one step to the next.
+  void Wait(win::DWORD ms);
 
   CBiosUpdateDlg* m_owner;
+  std::uint64_t m_startedMs = 0;
+  std::uint64_t m_scheduleMs = 0;
   std::string m_foundCapsuleName;
   std::string m_versionPrefix;
 };

@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "sim_fixture.h"
 #include "ui/painting.h"
@@ -118,17 +119,62 @@ TEST_F(PaintingTest, TextIsWhiteTransparentCentredInTheLocalesRow) {
 }
 
 TEST_F(PaintingTest, EmptyStatusTextDrawsNoTextButThePictureAndTheMark) {
-  WithBareWindow([](win::HWND window) { ui::PaintFrame(window, 10, ""); });
+  WithBareWindow([](win::HWND window) {
+    ui::FramePictures pictures;
+    ui::PaintFrame(window, pictures, 10, "");
+  });
   EXPECT_TRUE(machine().gdi.TextsDrawn().empty());
-  ASSERT_EQ(machine().gdi.Blits().size(), 2u);
-  EXPECT_EQ(machine().gdi.Blits()[0].source, "bitmap 132");
-  EXPECT_TRUE(machine().gdi.Blits()[1].toWindow);
+  ASSERT_EQ(machine().gdi.Blits().size(), 3u);
+  EXPECT_EQ(machine().gdi.Blits()[0].source, "bitmap 135");
+  EXPECT_EQ(machine().gdi.Blits()[1].source, "bitmap 132");
+  EXPECT_TRUE(machine().gdi.Blits()[2].toWindow);
+  EXPECT_EQ(machine().gdi.LiveTotal(), 0);
+}
+
+// The pictures are loaded once for a whole run, and every frame starts from the untouched
+// picture, so the previous frame's mark and text never show through.
+TEST_F(PaintingTest, PicturesAreLoadedOnceAndEachFrameStartsFromTheCleanPicture) {
+  RunRefusal();
+  EXPECT_EQ(machine().CountCalls("LoadBitmapW"), 3);
+  EXPECT_EQ(machine().gdi.LiveTotal(), 0);
+  const std::vector<sim::Blit>& blits = machine().gdi.Blits();
+  bool refreshed = false;
+  int frames = 0;
+  for (const sim::Blit& blit : blits) {
+    if (!blit.toWindow && blit.cx == ui::kPictureWidth) {
+      EXPECT_EQ(std::tie(blit.x, blit.y, blit.cy), std::make_tuple(0, 0, ui::kPictureHeight));
+      refreshed = true;
+    } else if (blit.toWindow) {
+      EXPECT_TRUE(refreshed) << "frame " << frames << " drawn over the previous one";
+      refreshed = false;
+      ++frames;
+    }
+  }
+  EXPECT_GT(frames, 100);
+}
+
+// A picture that cannot be loaded costs that frame its picture, not the run: everything made is
+// released and the next frame loads again.
+TEST_F(PaintingTest, AFrameWithAMissingPictureReleasesTheRestAndTheNextFrameLoadsAgain) {
+  machine().FailCall("LoadBitmapW", {.occurrence = 1});
+  WithBareWindow([](win::HWND window) {
+    ui::FramePictures pictures;
+    ui::PaintFrame(window, pictures, 10, "text");
+    EXPECT_EQ(machine().gdi.LiveTotal(), 0);
+    EXPECT_FALSE(pictures.Complete());
+    ui::PaintFrame(window, pictures, 11, "text");
+    EXPECT_TRUE(pictures.Complete());
+  });
+  EXPECT_EQ(machine().CountCalls("LoadBitmapW"), 6);
   EXPECT_EQ(machine().gdi.LiveTotal(), 0);
 }
 
 TEST_F(PaintingTest, WindowWithoutADrawingContextIsMarkedPaintedAndLeft) {
   machine().FailCall("GetDC");
-  WithBareWindow([](win::HWND window) { ui::PaintFrame(window, 10, "text"); });
+  WithBareWindow([](win::HWND window) {
+    ui::FramePictures pictures;
+    ui::PaintFrame(window, pictures, 10, "text");
+  });
   EXPECT_EQ(machine().CountCalls("ValidateRect"), 1);
   EXPECT_EQ(machine().CountCalls("LoadBitmapW"), 0);
   EXPECT_TRUE(machine().gdi.Blits().empty());

@@ -171,6 +171,24 @@ TEST_F(UpdateRunTest, FlashToolRunsWithItsCommandLineInTheWorkingFolder) {
   EXPECT_EQ(create.args[3], sim::Arg(0x10));
 }
 
+// Slow steps on the worker (a busy disk, a slow registry) do not push the schedule back: every
+// wait is counted from the thread's start. Each slow call here would otherwise add its time to
+// every later step, and the flash would start 190 ms late.
+TEST_F(UpdateRunTest, SlowStepsDoNotPushTheScheduleBack) {
+  for (const auto& [api, ms] : {std::pair{"FindFirstFileA", 40}, {"SHGetFolderPathA", 30}, {"PostMessageA", 20}}) {
+    machine().SlowCall(api, ms);
+  }
+  RunWithBios(u"47K31RA9");
+  const std::uint64_t started = machine().FirstCall("ResumeThread").timeMs;
+  const auto since = [&](std::optional<std::uint64_t> shown) { return *shown + kWorkerStartMs - started; };
+  EXPECT_EQ(since(ShownAt(TextId::StatusLoading)), 3000u);
+  EXPECT_EQ(since(ShownAt(TextId::StatusVerifying)), 5000u);
+  EXPECT_EQ(since(ShownAt(TextId::StatusChecking)), 7000u);
+  EXPECT_EQ(since(ShownAt(TextId::StatusUpdating)), 11000u);
+  ASSERT_EQ(machine().processes.Flashes().size(), 1u);
+  EXPECT_EQ(machine().processes.Flashes()[0].atMs - started, 12000u);
+}
+
 TEST_F(UpdateRunTest, MarkerIsWrittenBeforeTheRefusalTextAndTheQuitTimerBeforeTheFinish) {
   RunWithBios(u"47K32RB4");
   const auto marker0 = machine().Calls().begin() + machine().IndexOfCall("RegSetValueExA");

@@ -50,6 +50,11 @@ void Machine::Log(std::string name, std::vector<Arg> args, Kind kind) {
   calls_.push_back({std::move(name), std::move(args), kind, CurrentThread(), Now()});
 }
 
+std::optional<Failure> Machine::Consult(std::string_view api) {
+  if (const auto slow = slowCalls_.find(api); slow != slowCalls_.end()) scheduler().WaitUntil(Now() + slow->second);
+  return failures_.Consult(api);
+}
+
 int Machine::IndexOfCall(std::string_view name, std::size_t from) const {
   for (std::size_t i = from; i < calls_.size(); ++i) {
     if (calls_[i].name == name) return static_cast<int>(i);

@@ -62,7 +62,10 @@ class Machine {
   // ----- failures -----
   // Makes the chosen call fail; see Failure. Every failable seam call consults the plan.
   void FailCall(std::string api, Failure failure = {}) { failures_.FailCall(std::move(api), failure); }
-  std::optional<Failure> Consult(std::string_view api) { return failures_.Consult(api); }
+  // Makes every call of that name take `ms` of virtual time, as a slow disk or a busy system
+  // would: the calling thread waits before the call does its work.
+  void SlowCall(std::string api, std::uint64_t ms) { slowCalls_[std::move(api)] = ms; }
+  std::optional<Failure> Consult(std::string_view api);
   // Every failable call made so far, as (name, nth call of that name), for failure sweeps.
   const std::vector<std::pair<std::string, int>>& FailableCalls() const { return failures_.Consulted(); }
 
@@ -101,6 +104,7 @@ class Machine {
 
  private:
   FailurePlan failures_;
+  std::map<std::string, std::uint64_t, std::less<>> slowCalls_;
   std::vector<CallRecord> calls_;
   std::map<int, win::DWORD> lastError_;
   std::unique_ptr<Scheduler> scheduler_;

@@ -79,6 +79,9 @@ void Sleep(DWORD milliseconds) {
   M().scheduler().WaitUntil(M().Now() + milliseconds);
 }
 
+// The virtual clock; not logged, since reading the clock is not something the machine sees.
+std::uint64_t GetTickCount64() { return M().Now(); }
+
 HANDLE CreateThread(void*, std::size_t stackSize, LPTHREAD_START_ROUTINE start, void* parameter,
                     DWORD creationFlags, DWORD* threadId) {
   M().Log("CreateThread", {stackSize, creationFlags});

@@ -50,6 +50,7 @@ HINSTANCE GetModuleHandleA(const char* moduleName) {
 }
 
 void Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
+std::uint64_t GetTickCount64() { return ::GetTickCount64(); }
 
 HANDLE CreateThread(void* securityAttributes, std::size_t stackSize, LPTHREAD_START_ROUTINE start,
                     void* parameter, DWORD creationFlags, DWORD* threadId) {
