@@ -82,6 +82,12 @@ PayloadResult WritePayload(int resourceId, const std::string& path) {
   const void* bytes = win::LockResource(loaded.Get());
   const win::DWORD size = win::SizeofResource(self, found);
   if (bytes == nullptr || size == 0) return PayloadResult::NotWritten;
+  // The same bytes through a view of the program file made for this write and unmapped after
+  // it: the pages the write reads leave the process with the view, where through the running
+  // image they would stay resident for the rest of the run (over 4 MB for the capsule). Without
+  // a view the image's own bytes are written.
+  win::UniqueFileView view;
+  if (const void* viewed = win::MapOwnResource(found, size, view.Put()); viewed != nullptr) bytes = viewed;
 
   // An older file that cannot be deleted (held open by another process) stays as it is, and
   // no new copy is written over it.

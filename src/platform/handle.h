@@ -75,6 +75,15 @@ struct ResourceTraits {
 };
 
 // An open registry key.
+// A view of a file mapped by MapOwnResource.
+struct FileViewTraits {
+  using Handle = void*;
+  static Handle None() { return nullptr; }
+  static bool IsNone(Handle h) { return h == nullptr; }
+  static bool Close(Handle h) { return UnmapViewOfFile(h) != FALSE; }
+};
+using UniqueFileView = UniqueHandle<FileViewTraits>;
+
 struct RegistryKeyTraits {
   using Handle = HKEY;
   static Handle None() { return nullptr; }

@@ -105,6 +105,11 @@ HGLOBAL LoadResource(HMODULE module, HRSRC resource);
 const void* LockResource(HGLOBAL loaded);
 DWORD SizeofResource(HMODULE module, HRSRC resource);
 BOOL FreeResource(HGLOBAL loaded);
+// The bytes of one of the program's own resources, read through a view of the program file
+// made for them alone (MapViewOfFile) rather than through the running image; *view receives the
+// view, for UnmapViewOfFile. Null when the file cannot be mapped.
+const void* MapOwnResource(HRSRC resource, DWORD size, void** view);
+BOOL UnmapViewOfFile(void* view);
 HICON LoadIconA(HINSTANCE instance, int id);
 
 // --- windows and message boxes ----------------------------------------------------------
@@ -130,6 +135,7 @@ BOOL EndPaint(HWND window, const PAINTSTRUCT* paint);
 HDC GetDC(HWND window);
 int ReleaseDC(HWND window, HDC dc);
 HDC CreateCompatibleDC(HDC dc);
+HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height);
 BOOL DeleteDC(HDC dc);
 HBITMAP LoadBitmapW(HINSTANCE instance, int id);
 HBRUSH CreateSolidBrush(COLORREF color);

@@ -33,33 +33,42 @@ void FramePictures::Prepare(win::HDC screen, bool korean) {
   if (korean != korean_) Release();
   korean_ = korean;
   const win::HINSTANCE self = win::AfxGetInstanceHandle();
-  const int backgroundId = korean ? kKoreanBackgroundId : kEnglishBackgroundId;
-  if (!original_.Valid()) original_ = win::CBitmap(win::LoadBitmapW(self, backgroundId));
-  if (!canvas_.Valid()) canvas_ = win::CBitmap(win::LoadBitmapW(self, backgroundId));
+  if (!canvas_.Valid()) {
+    canvas_ = win::CBitmap(win::LoadBitmapW(self, korean ? kKoreanBackgroundId : kEnglishBackgroundId));
+    // A strip saved from another picture (or none) would be wrong for this one.
+    rowsSelection_.reset();
+    rows_.Close();
+  }
   if (!mark_.Valid()) mark_ = win::CBitmap(win::LoadBitmapW(self, kProgressMarkId));
-  if (!originalContext_.Valid()) originalContext_ = win::CDC(win::CreateCompatibleDC(screen));
   if (!canvasContext_.Valid()) canvasContext_ = win::CDC(win::CreateCompatibleDC(screen));
+  if (!rowsContext_.Valid()) rowsContext_ = win::CDC(win::CreateCompatibleDC(screen));
   if (!markContext_.Valid()) markContext_ = win::CDC(win::CreateCompatibleDC(screen));
-  if (!originalSelection_) originalSelection_.emplace(originalContext_.Get(), original_.Get());
   if (!canvasSelection_) canvasSelection_.emplace(canvasContext_.Get(), canvas_.Get());
   if (!markSelection_) markSelection_.emplace(markContext_.Get(), mark_.Get());
+  if (!rows_.Valid() && canvas_.Valid()) {
+    rows_ = win::CBitmap(win::CreateCompatibleBitmap(screen, kPictureWidth, kChangingRowsHeight));
+    rowsSelection_.emplace(rowsContext_.Get(), rows_.Get());
+    // Saved while the canvas is still the picture as loaded.
+    win::BitBlt(rowsContext_.Get(), 0, 0, kPictureWidth, kChangingRowsHeight, canvasContext_.Get(), 0,
+                kChangingRowsTop, win::SRCCOPY);
+  }
 }
 
 bool FramePictures::Complete() const {
-  return original_.Valid() && canvas_.Valid() && mark_.Valid() && originalContext_.Valid() &&
-         canvasContext_.Valid() && markContext_.Valid();
+  return canvas_.Valid() && rows_.Valid() && mark_.Valid() && canvasContext_.Valid() && rowsContext_.Valid() &&
+         markContext_.Valid();
 }
 
 void FramePictures::Release() {
   markSelection_.reset();
+  rowsSelection_.reset();
   canvasSelection_.reset();
-  originalSelection_.reset();
   markContext_.Close();
+  rowsContext_.Close();
   canvasContext_.Close();
-  originalContext_.Close();
   mark_.Close();
+  rows_.Close();
   canvas_.Close();
-  original_.Close();
 }
 
 void PaintFrame(win::HWND window, FramePictures& pictures, int animationCounter, const std::string& statusText) {
@@ -75,7 +84,8 @@ void PaintFrame(win::HWND window, FramePictures& pictures, int animationCounter,
 
   const PictureOrigin origin =
       PictureOriginFor(win::GetSystemMetrics(win::SM_CXSCREEN), win::GetSystemMetrics(win::SM_CYSCREEN));
-  win::BitBlt(canvas, 0, 0, kPictureWidth, kPictureHeight, pictures.Original(), 0, 0, win::SRCCOPY);
+  win::BitBlt(canvas, 0, kChangingRowsTop, kPictureWidth, kChangingRowsHeight, pictures.CleanRows(), 0, 0,
+              win::SRCCOPY);
   const MarkPlacement placement = MarkGeometry(animationCounter);
   if (placement.width > 0) {
     win::BitBlt(canvas, placement.destinationX, kMarkRow, placement.width, kMarkHeight, pictures.Mark(),

@@ -42,11 +42,15 @@ struct PictureOrigin {
 };
 PictureOrigin PictureOriginFor(int screenWidth, int screenHeight);
 
+// The rows a frame changes: from the higher of the two status rows to the bottom of the mark's.
+inline constexpr int kChangingRowsTop = kKoreanStatusTop < kEnglishStatusTop ? kKoreanStatusTop : kEnglishStatusTop;
+inline constexpr int kChangingRowsHeight = kMarkRow + kMarkHeight - kChangingRowsTop;
+
 // The pictures frames are drawn from, made at the first frame and kept until the window goes.
 // Loading a 640x480 picture from the resources ten times a second was nearly all of the
-// program's processor time while it waits on the flash tool. Each frame is composed on a second
-// loaded copy of the picture (the canvas), which the untouched copy refreshes first, so no mark
-// or text outlives its frame.
+// program's processor time while it waits on the flash tool. Frames are composed on the loaded
+// picture (the canvas); the rows that the mark and the text change are kept clean in a strip
+// of their own, copied back at the start of each frame, so no mark or text outlives its frame.
 class FramePictures {
  public:
   FramePictures() = default;
@@ -62,22 +66,22 @@ class FramePictures {
   // Selects everything back and deletes it, contexts before pictures.
   void Release();
 
-  win::HDC Original() const { return originalContext_.Get(); }
   win::HDC Canvas() const { return canvasContext_.Get(); }
+  win::HDC CleanRows() const { return rowsContext_.Get(); }
   win::HDC Mark() const { return markContext_.Get(); }
 
  private:
   bool korean_ = false;
-  win::CBitmap original_;
   win::CBitmap canvas_;
+  win::CBitmap rows_;
   win::CBitmap mark_;
-  win::CDC originalContext_;
   win::CDC canvasContext_;
+  win::CDC rowsContext_;
   win::CDC markContext_;
   // Declared last, undone first: the pictures go back out of their contexts before anything
   // is deleted.
-  std::optional<win::CSelectObjectGuard> originalSelection_;
   std::optional<win::CSelectObjectGuard> canvasSelection_;
+  std::optional<win::CSelectObjectGuard> rowsSelection_;
   std::optional<win::CSelectObjectGuard> markSelection_;
 };
 

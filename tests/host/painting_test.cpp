@@ -2,6 +2,7 @@
 // that no repaint asks for erasing, and that every frame releases what it made.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <tuple>
@@ -16,6 +17,7 @@ namespace {
 using namespace testing_support;
 
 constexpr win::UINT kCtlColorDlg = 0x0136;
+const std::string kCleanRows = "bitmap 640x" + std::to_string(ui::kChangingRowsHeight);
 
 class PaintingTest : public SimTest {
  protected:
@@ -124,25 +126,33 @@ TEST_F(PaintingTest, EmptyStatusTextDrawsNoTextButThePictureAndTheMark) {
     ui::PaintFrame(window, pictures, 10, "");
   });
   EXPECT_TRUE(machine().gdi.TextsDrawn().empty());
-  ASSERT_EQ(machine().gdi.Blits().size(), 3u);
+  // The clean rows saved from the picture, put back, the mark, the frame to the window.
+  ASSERT_EQ(machine().gdi.Blits().size(), 4u);
   EXPECT_EQ(machine().gdi.Blits()[0].source, "bitmap 135");
-  EXPECT_EQ(machine().gdi.Blits()[1].source, "bitmap 132");
-  EXPECT_TRUE(machine().gdi.Blits()[2].toWindow);
+  EXPECT_EQ(machine().gdi.Blits()[1].source, kCleanRows);
+  EXPECT_EQ(machine().gdi.Blits()[2].source, "bitmap 132");
+  EXPECT_TRUE(machine().gdi.Blits()[3].toWindow);
   EXPECT_EQ(machine().gdi.LiveTotal(), 0);
 }
 
-// The pictures are loaded once for a whole run, and every frame starts from the untouched
-// picture, so the previous frame's mark and text never show through.
-TEST_F(PaintingTest, PicturesAreLoadedOnceAndEachFrameStartsFromTheCleanPicture) {
+// The pictures are loaded once for a whole run, and every frame starts by putting back the clean
+// rows under the mark and both locales' text rows, so the previous frame's mark and text never
+// show through.
+TEST_F(PaintingTest, PicturesAreLoadedOnceAndEachFrameStartsFromTheCleanRows) {
   RunRefusal();
-  EXPECT_EQ(machine().CountCalls("LoadBitmapW"), 3);
+  EXPECT_EQ(machine().CountCalls("LoadBitmapW"), 2);
   EXPECT_EQ(machine().gdi.LiveTotal(), 0);
+  EXPECT_LE(ui::kChangingRowsTop, std::min(ui::kKoreanStatusTop, ui::kEnglishStatusTop));
+  EXPECT_GE(ui::kChangingRowsTop + ui::kChangingRowsHeight, ui::kMarkRow + ui::kMarkHeight);
+  EXPECT_GE(ui::kChangingRowsTop + ui::kChangingRowsHeight,
+            std::max(ui::kKoreanStatusTop, ui::kEnglishStatusTop) + ui::kStatusRowHeight);
   const std::vector<sim::Blit>& blits = machine().gdi.Blits();
   bool refreshed = false;
   int frames = 0;
   for (const sim::Blit& blit : blits) {
-    if (!blit.toWindow && blit.cx == ui::kPictureWidth) {
-      EXPECT_EQ(std::tie(blit.x, blit.y, blit.cy), std::make_tuple(0, 0, ui::kPictureHeight));
+    if (blit.source == kCleanRows) {
+      EXPECT_EQ(std::tie(blit.x, blit.y, blit.cx, blit.cy),
+                std::make_tuple(0, ui::kChangingRowsTop, ui::kPictureWidth, ui::kChangingRowsHeight));
       refreshed = true;
     } else if (blit.toWindow) {
       EXPECT_TRUE(refreshed) << "frame " << frames << " drawn over the previous one";
@@ -165,7 +175,7 @@ TEST_F(PaintingTest, AFrameWithAMissingPictureReleasesTheRestAndTheNextFrameLoad
     ui::PaintFrame(window, pictures, 11, "text");
     EXPECT_TRUE(pictures.Complete());
   });
-  EXPECT_EQ(machine().CountCalls("LoadBitmapW"), 6);
+  EXPECT_EQ(machine().CountCalls("LoadBitmapW"), 4);
   EXPECT_EQ(machine().gdi.LiveTotal(), 0);
 }
 

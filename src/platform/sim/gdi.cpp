@@ -113,6 +113,12 @@ HBITMAP LoadBitmapW(HINSTANCE, int id) {
   return As<HBITMAP>(G().Make("bitmap", "bitmap " + std::to_string(id)));
 }
 
+HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height) {
+  M().Log("CreateCompatibleBitmap", {width, height});
+  if (!IsContext(G().Find(Key(dc))) || Failing("CreateCompatibleBitmap", [] {})) return nullptr;
+  return As<HBITMAP>(G().Make("bitmap", "bitmap " + std::to_string(width) + "x" + std::to_string(height)));
+}
+
 HBRUSH CreateSolidBrush(COLORREF color) {
   M().Log("CreateSolidBrush", {color});
   if (Failing("CreateSolidBrush", [] {})) return nullptr;

@@ -26,6 +26,9 @@ HDC GetDC(HWND window) { return As<HDC>(::GetDC(As<::HWND>(window))); }
 int ReleaseDC(HWND window, HDC dc) { return ::ReleaseDC(As<::HWND>(window), As<::HDC>(dc)); }
 
 HDC CreateCompatibleDC(HDC dc) { return As<HDC>(::CreateCompatibleDC(As<::HDC>(dc))); }
+HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height) {
+  return As<HBITMAP>(::CreateCompatibleBitmap(As<::HDC>(dc), width, height));
+}
 
 BOOL DeleteDC(HDC dc) { return ::DeleteDC(As<::HDC>(dc)); }
 
