@@ -240,7 +240,8 @@ def full_run(directory, xev_path, answered_s, flash_log, screen, cpu_from_s, cpu
     if launched is not None:
         observed["drift_flash_ms"] = launched
     if os.path.exists(flash_log):
-        started = re.search(r"\|startms=(\d+)", open(flash_log, encoding="utf-8", errors="replace").read())
+        with open(flash_log, encoding="utf-8", errors="replace") as log:
+            started = re.search(r"\|startms=(\d+)", log.read())
         if started:
             observed[FLASH_MAIN_METRIC] = int(started.group(1)) / MS_PER_S
     flash_due_ms = STEPS[-1][2]
