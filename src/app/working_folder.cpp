@@ -24,11 +24,11 @@ std::optional<std::string> InWorkingFolder(const char* fileName) {
 // Creates the folder; one that exists already, or a failure, is left for the writer to meet.
 void CreateWorkingFolder(const std::string& folder) { win::CreateDirectoryA(folder.c_str(), nullptr); }
 
-// The payload lies in the program's image, which the system maps from the file and reads only
-// where it is touched. Touching it a page at a time before the file exists costs about 2 ms
-// for the 4 MB capsule under Wine; leaving the one large write to fault the pages in from
-// inside the system call made that write take 7 to 13 ms. The file is then open only for as
-// long as the writing itself takes.
+// The payload's bytes lie in a mapping of the program file, read from it only where they are
+// touched. Touching them a page at a time before the file exists costs about 2 ms for the 4 MB
+// capsule under Wine; leaving the one large write to fault the pages in from inside the system
+// call made that write take 7 to 13 ms. The file is then open only for as long as the writing
+// itself takes.
 constexpr win::DWORD kPageSize = 4096;
 void ReadIntoMemory(const void* bytes, win::DWORD size) {
   const auto* page = static_cast<const volatile unsigned char*>(bytes);

@@ -74,7 +74,6 @@ struct ResourceTraits {
   }
 };
 
-// An open registry key.
 // A view of a file mapped by MapOwnResource.
 struct FileViewTraits {
   using Handle = void*;
@@ -84,6 +83,7 @@ struct FileViewTraits {
 };
 using UniqueFileView = UniqueHandle<FileViewTraits>;
 
+// An open registry key.
 struct RegistryKeyTraits {
   using Handle = HKEY;
   static Handle None() { return nullptr; }

@@ -33,11 +33,10 @@ void FramePictures::Prepare(win::HDC screen, bool korean) {
   if (korean != korean_) Release();
   korean_ = korean;
   const win::HINSTANCE self = win::AfxGetInstanceHandle();
+  // After a locale change, and after a frame that missed a part, everything was released: the
+  // strip below is always saved from the picture just loaded.
   if (!canvas_.Valid()) {
     canvas_ = win::CBitmap(win::LoadBitmapW(self, korean ? kKoreanBackgroundId : kEnglishBackgroundId));
-    // A strip saved from another picture (or none) would be wrong for this one.
-    rowsSelection_.reset();
-    rows_.Close();
   }
   if (!mark_.Valid()) mark_ = win::CBitmap(win::LoadBitmapW(self, kProgressMarkId));
   if (!canvasContext_.Valid()) canvasContext_ = win::CDC(win::CreateCompatibleDC(screen));
