@@ -24,8 +24,8 @@ std::optional<std::string> InWorkingFolder(const char* fileName) {
 // Creates the folder; one that exists already, or a failure, is left for the writer to meet.
 void CreateWorkingFolder(const std::string& folder) { win::CreateDirectoryA(folder.c_str(), nullptr); }
 
-// The payload's bytes lie in a mapping of the program file, read from it only where they are
-// touched. Touching them a page at a time before the file exists costs about 2 ms for the 4 MB
+// The payload's bytes lie in the image's mapping of the program file, read from it only where
+// they are touched. Touching them a page at a time before the file exists costs about 2 ms for the 4 MB
 // capsule under Wine; leaving the one large write to fault the pages in from inside the system
 // call made that write take 7 to 13 ms. The file is then open only for as long as the writing
 // itself takes.
@@ -81,13 +81,10 @@ PayloadResult WritePayload(int resourceId, const std::string& path) {
   if (!loaded.Valid()) return PayloadResult::NotWritten;
   const void* bytes = win::LockResource(loaded.Get());
   const win::DWORD size = win::SizeofResource(self, found);
+  // Written from the image as it was loaded, never from the program's file read again by
+  // name: its unelevated owner can rename a running program and put any other file under the
+  // old name, and the bytes written here are run elevated or flashed.
   if (bytes == nullptr || size == 0) return PayloadResult::NotWritten;
-  // The same bytes through a view of the program file made for this write and unmapped after
-  // it: the pages the write reads leave the process with the view, where through the running
-  // image they would stay resident for the rest of the run (over 4 MB for the capsule). Without
-  // a view the image's own bytes are written.
-  win::UniqueFileView view;
-  if (const void* viewed = win::MapOwnResource(found, size, view.Put()); viewed != nullptr) bytes = viewed;
 
   // An older file that cannot be deleted (held open by another process) stays as it is, and
   // no new copy is written over it.

@@ -10,17 +10,9 @@
 namespace guards {
 namespace {
 
-constexpr const char* kComspecVariable = "COMSPEC";
 constexpr const char* kInterpreterFileName = "cmd.exe";
 constexpr const char* kInterpreterSwitch = " /c ";
 constexpr const char* kOpenVerb = "open";
-
-std::optional<std::string> EnvironmentValue(const char* name) {
-  std::array<char, win::MAX_PATH> value{};
-  const win::DWORD length = win::GetEnvironmentVariableA(name, value.data(), static_cast<win::DWORD>(value.size()));
-  if (length == 0 || length >= value.size()) return std::nullopt;
-  return std::string(value.data(), length);
-}
 
 std::optional<std::string> SystemFolder() {
   std::array<char, win::MAX_PATH> folder{};
@@ -30,8 +22,7 @@ std::optional<std::string> SystemFolder() {
 }
 
 // Starts the interpreter by its full path (no search), in the system folder, and waits.
-bool RunInterpreter(const std::string& interpreter, const std::string& command,
-                                            const std::string& systemFolder) {
+bool RunInterpreter(const std::string& interpreter, const std::string& command, const std::string& systemFolder) {
   std::string line = InterpreterCommandLine(interpreter, command);
   std::vector<char> buffer(line.begin(), line.end());
   buffer.push_back('\0');
@@ -52,12 +43,11 @@ std::string InterpreterCommandLine(const std::string& interpreter, const std::st
   return "\"" + interpreter + "\"" + kInterpreterSwitch + command;
 }
 
+// The environment is not asked which interpreter to use: any program of the user can set
+// "COMSPEC" in the user's settings, and this program runs elevated.
 bool RunCommand(const std::string& command) {
   const std::optional<std::string> systemFolder = SystemFolder();
   if (!systemFolder) return false;
-  if (const std::optional<std::string> comspec = EnvironmentValue(kComspecVariable)) {
-    if (RunInterpreter(*comspec, command, *systemFolder)) return true;
-  }
   return RunInterpreter(*systemFolder + "\\" + kInterpreterFileName, command, *systemFolder);
 }
 

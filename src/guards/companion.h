@@ -18,9 +18,9 @@ inline constexpr const char* kRestartCommand = "shutdown -r -f";
 std::string InterpreterCommandLine(const std::string& interpreter, const std::string& command);
 
 // Runs one command line through the command interpreter and waits until it has ended; false
-// when no interpreter could be started. The interpreter is
-// the one "COMSPEC" names, else cmd.exe of the system folder, never one found elsewhere; and
-// the command runs in the system folder, so that a taskkill.exe or shutdown.exe lying in the
+// when no interpreter could be started. The interpreter is always cmd.exe of the system folder
+// (for a 32-bit process on 64-bit Windows, its 32-bit counterpart), named by its full path,
+// whatever the environment says; and the command runs in the system folder, so that a taskkill.exe or shutdown.exe lying in the
 // folder the program was started from cannot answer to the command's name.
 bool RunCommand(const std::string& command);
 

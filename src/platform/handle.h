@@ -74,15 +74,6 @@ struct ResourceTraits {
   }
 };
 
-// A view of a file mapped by MapOwnResource.
-struct FileViewTraits {
-  using Handle = void*;
-  static Handle None() { return nullptr; }
-  static bool IsNone(Handle h) { return h == nullptr; }
-  static bool Close(Handle h) { return UnmapViewOfFile(h) != FALSE; }
-};
-using UniqueFileView = UniqueHandle<FileViewTraits>;
-
 // An open registry key.
 struct RegistryKeyTraits {
   using Handle = HKEY;

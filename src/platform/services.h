@@ -28,7 +28,6 @@ HANDLE CreateThread(void* securityAttributes, std::size_t stackSize, LPTHREAD_ST
                     void* parameter, DWORD creationFlags, DWORD* threadId);
 DWORD ResumeThread(HANDLE thread);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
-DWORD GetEnvironmentVariableA(const char* name, char* buffer, DWORD size);
 UINT GetSystemDirectoryA(char* buffer, UINT size);
 BOOL SetCurrentDirectoryA(const char* path);
 DWORD GetCurrentDirectoryA(DWORD size, char* buffer);
@@ -105,11 +104,6 @@ HGLOBAL LoadResource(HMODULE module, HRSRC resource);
 const void* LockResource(HGLOBAL loaded);
 DWORD SizeofResource(HMODULE module, HRSRC resource);
 BOOL FreeResource(HGLOBAL loaded);
-// The bytes of one of the program's own resources, read through a view of the program file
-// made for them alone (MapViewOfFile) rather than through the running image; *view receives the
-// view, for UnmapViewOfFile. Null when the file cannot be mapped.
-const void* MapOwnResource(HRSRC resource, DWORD size, void** view);
-BOOL UnmapViewOfFile(void* view);
 HICON LoadIconA(HINSTANCE instance, int id);
 
 // --- windows and message boxes ----------------------------------------------------------

@@ -228,33 +228,22 @@ class CompanionTest : public SimTest {
   }
 };
 
-TEST_F(CompanionTest, CommandsRunOnlyTheSystemsProgramsWithOrWithoutComspec) {
-  for (const bool comspec : {true, false}) {
-    sim::ResetMachine();
-    PlantBesideTheProgram();
-    if (!comspec) machine().processes.SetEnvironment("COMSPEC", std::nullopt);
-    machine().processes.InstallCompanion(guards::kCompanionPaths[1]);
-    machine().processes.StartByUser(guards::kCompanionPaths[1]);
-    Run([] {
-      guards::StopCompanion();
-      guards::RestartComputer();
-    });
-    EXPECT_EQ(StartedFrom("C:\\Users\\User\\Downloads"), 0) << "COMSPEC set: " << comspec;
-    EXPECT_EQ(machine().processes.RunningCount("Brindle.exe"), 0);
-    EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
-    const auto interpreters = machine().processes.Started("cmd.exe");
-    ASSERT_EQ(interpreters.size(), 2u);
-    EXPECT_EQ(interpreters[1].commandLine,
-              std::string("\"") + (comspec ? "C:\\Windows\\system32" : "C:\\Windows\\System32") +
-                  "\\cmd.exe\" /c shutdown -r -f");
-    EXPECT_EQ(interpreters[1].currentDirectory, "C:\\Windows\\System32");
-  }
-}
-
-TEST_F(CompanionTest, ComspecNamingNoProgramFallsBackToTheSystemsInterpreter) {
-  machine().processes.SetEnvironment("COMSPEC", "C:\\Nowhere\\cmd.exe");
-  Run([] { EXPECT_TRUE(guards::RunCommand(guards::kRestartCommand)); });
+TEST_F(CompanionTest, CommandsRunOnlyTheSystemsProgramsByTheirFullPaths) {
+  PlantBesideTheProgram();
+  machine().processes.InstallCompanion(guards::kCompanionPaths[1]);
+  machine().processes.StartByUser(guards::kCompanionPaths[1]);
+  Run([] {
+    guards::StopCompanion();
+    guards::RestartComputer();
+  });
+  EXPECT_EQ(StartedFrom("C:\\Users\\User\\Downloads"), 0);
+  EXPECT_EQ(machine().processes.RunningCount("Brindle.exe"), 0);
   EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
+  const auto interpreters = machine().processes.Started("cmd.exe");
+  ASSERT_EQ(interpreters.size(), 2u);
+  EXPECT_EQ(interpreters[0].commandLine, "\"C:\\Windows\\System32\\cmd.exe\" /c taskkill /F /IM Brindle.exe");
+  EXPECT_EQ(interpreters[1].commandLine, "\"C:\\Windows\\System32\\cmd.exe\" /c shutdown -r -f");
+  EXPECT_EQ(interpreters[1].currentDirectory, "C:\\Windows\\System32");
 }
 
 TEST_F(CompanionTest, RelaunchTriesBothPathsInOrderEvenWhenTheFirstFails) {

@@ -225,7 +225,7 @@ TEST_F(UpdateRunTest, FinishWithRestartUndoesEverythingInOrderAndRestartsLast) {
                                {"RemoveDirectoryA", {kWorkingFolder}},
                                {"KillTimer", {kAnimationTimer}},
                                {"OutputDebugStringA", {ui::DebugLine(ui::DebugLineId::BeforeShutdown)}},
-                               {"CreateProcessA", {"C:\\Windows\\system32\\cmd.exe"}},  // COMSPEC
+                               {"CreateProcessA", {"C:\\Windows\\System32\\cmd.exe"}},
                                {"PostQuitMessage", {0}}}));
   const auto shutdown = machine().processes.Started("shutdown.exe");
   ASSERT_EQ(shutdown.size(), 1u);

@@ -64,29 +64,6 @@ TEST_F(WorkingFolderTest, ExtractionsCreateTheFolderAndWriteBothPayloadsByteForB
   EXPECT_EQ(machine().CountCalls("WriteFile"), 2);
 }
 
-// Each payload is written through a view of the program file that is gone once the extraction
-// returns (its pages then leave the process); a program file that cannot be mapped still gets
-// its payloads written, from the running image.
-TEST_F(WorkingFolderTest, PayloadsAreWrittenThroughAViewThatGoesWithTheWriteOrFromTheImage) {
-  for (const bool viewFails : {false, true}) {
-    sim::ResetMachine();
-    SimTest::SetUp();
-    if (viewFails) machine().FailCall("MapOwnResource", {.times = sim::kEveryCall});
-    std::string capsuleName;
-    EXPECT_EQ(app::ExtractFlashTool(), PayloadResult::Written) << viewFails;
-    EXPECT_EQ(app::ExtractCapsule(capsuleName), PayloadResult::Written) << viewFails;
-    EXPECT_EQ(machine().files.FileAt(kFlashToolPath)->bytes, kFlashToolBytes);
-    EXPECT_EQ(machine().files.FileAt(kCapsulePath)->bytes, kCapsuleBytes);
-    EXPECT_EQ(machine().CountCalls("MapOwnResource"), 2);
-    EXPECT_EQ(machine().CountCalls("UnmapViewOfFile"), viewFails ? 0 : 2);
-    if (!viewFails) {
-      // Unmapped only after the file is written and closed.
-      const int written = machine().IndexOfCall("WriteFile");
-      EXPECT_GT(machine().IndexOfCall("UnmapViewOfFile"), machine().IndexOfCall("CloseHandle", written));
-    }
-  }
-}
-
 TEST_F(WorkingFolderTest, PayloadsLeftByAnEarlierRunAreReplaced) {
   LeaveEarlierRun();
   std::string capsuleName;

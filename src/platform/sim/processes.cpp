@@ -52,8 +52,6 @@ bool IsAbsolute(const std::string& path) { return path.size() > 1 && path[1] == 
 }  // namespace
 
 Processes::Processes(FileSystem& files) : files_(files) {
-  environment_["COMSPEC"] = "C:\\Windows\\system32\\cmd.exe";
-  environment_["SYSTEMROOT"] = "C:\\Windows";
   Install(kInterpreterPath, Program{});
   Install(kTaskkillPath, Program{});
   Install(kShutdownPath, Program{});
@@ -82,20 +80,6 @@ void Processes::InstallCompanion(const std::string& path) {
 int Processes::StartByUser(const std::string& path) {
   int error = 0;
   return Start(path, path, files_.CurrentDirectory(), -1, &error).value_or(0);
-}
-
-void Processes::SetEnvironment(const std::string& name, std::optional<std::string> value) {
-  if (value) {
-    environment_[Upper(name)] = *value;
-  } else {
-    environment_.erase(Upper(name));
-  }
-}
-
-std::optional<std::string> Processes::Environment(const std::string& name) const {
-  const auto it = environment_.find(Upper(name));
-  if (it == environment_.end()) return std::nullopt;
-  return it->second;
 }
 
 std::vector<SimProcess> Processes::Started(const std::string& fileName) const {
@@ -273,18 +257,6 @@ int ProcessIdOf(HANDLE handle) {
 }
 
 }  // namespace
-
-DWORD GetEnvironmentVariableA(const char* name, char* buffer, DWORD size) {
-  M().Log("GetEnvironmentVariableA", {name});
-  const std::optional<std::string> value = P().Environment(name);
-  if (!value) {
-    M().SetLastError(ERROR_ENVVAR_NOT_FOUND);
-    return 0;
-  }
-  if (value->size() + 1 > size) return static_cast<DWORD>(value->size() + 1);
-  std::memcpy(buffer, value->c_str(), value->size() + 1);
-  return static_cast<DWORD>(value->size());
-}
 
 UINT GetSystemDirectoryA(char* buffer, UINT size) {
   M().Log("GetSystemDirectoryA");

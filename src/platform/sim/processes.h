@@ -58,7 +58,6 @@ class Processes {
   void InstallCompanion(const std::string& path);
   // Starts a process as if the user had, before the run.
   int StartByUser(const std::string& path);
-  void SetEnvironment(const std::string& name, std::optional<std::string> value);
   const std::vector<SimProcess>& All() const { return processes_; }
   std::vector<SimProcess> Started(const std::string& fileName) const;
   int RunningCount(const std::string& fileName) const;
@@ -67,7 +66,6 @@ class Processes {
   static constexpr const char* kSystemFolder = "C:\\Windows\\System32";
 
   // ----- for the services -----
-  std::optional<std::string> Environment(const std::string& name) const;
   // Starts the program in a file; nothing when the file is missing or is no program.
   std::optional<int> Start(const std::string& image, const std::string& commandLine,
                            const std::string& currentDirectory, int parentPid, int* error);
@@ -89,7 +87,6 @@ class Processes {
   std::vector<SimProcess> processes_;
   std::vector<FlashRecord> flashes_;
   std::vector<std::uint64_t> restarts_;
-  std::map<std::string, std::string> environment_;
   int nextPid_ = 1000;
   FileSystem& files_;
   std::map<int, std::vector<int>> waiters_;

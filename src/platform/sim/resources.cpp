@@ -33,7 +33,6 @@ namespace {
 
 sim::Machine& M() { return sim::TheMachine(); }
 constexpr std::uintptr_t kIconHandle = 0x1280;
-constexpr std::uintptr_t kResourceViewHandle = 0x1290;
 using Resource = sim::Resources::Resource;
 
 }  // namespace
@@ -70,19 +69,6 @@ DWORD SizeofResource(HMODULE, HRSRC resource) {
 BOOL FreeResource(HGLOBAL) {
   M().Log("FreeResource");
   return FALSE;  // as on Windows, where resources are not freed one by one
-}
-
-const void* MapOwnResource(HRSRC resource, DWORD, void** view) {
-  M().Log("MapOwnResource");
-  *view = nullptr;
-  if (resource == nullptr || M().Consult("MapOwnResource")) return nullptr;
-  *view = reinterpret_cast<void*>(kResourceViewHandle);
-  return reinterpret_cast<const Resource*>(resource)->bytes.data();
-}
-
-BOOL UnmapViewOfFile(void*) {
-  M().Log("UnmapViewOfFile");
-  return TRUE;
 }
 
 HICON LoadIconA(HINSTANCE, int id) {

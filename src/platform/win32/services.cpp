@@ -71,10 +71,6 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   return ::WaitForSingleObject(As<::HANDLE>(handle), milliseconds);
 }
 
-DWORD GetEnvironmentVariableA(const char* name, char* buffer, DWORD size) {
-  return ::GetEnvironmentVariableA(name, buffer, size);
-}
-
 UINT GetSystemDirectoryA(char* buffer, UINT size) { return ::GetSystemDirectoryA(buffer, size); }
 
 BOOL SetCurrentDirectoryA(const char* path) { return ::SetCurrentDirectoryA(path); }
@@ -249,65 +245,6 @@ DWORD SizeofResource(HMODULE module, HRSRC resource) {
 }
 
 BOOL FreeResource(HGLOBAL loaded) { return ::FreeResource(As<::HGLOBAL>(loaded)); }
-
-namespace {
-
-// Where `size` bytes at an address of the running image lie in the program file: their
-// section's file offset plus their distance from the section's start; false unless the section's
-// stored bytes hold all of them. Only the image's headers are read.
-bool FileOffsetOf(const void* address, ::DWORD size, ::DWORD* offset) {
-  const auto* image = reinterpret_cast<const BYTE*>(::GetModuleHandleA(nullptr));
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(image + dos->e_lfanew);
-  const auto rva = static_cast<::DWORD>(static_cast<const BYTE*>(address) - image);
-  const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
-  for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-    const ::DWORD raw = section->SizeOfRawData;
-    if (rva >= section->VirtualAddress && rva - section->VirtualAddress < raw &&
-        size <= raw - (rva - section->VirtualAddress)) {
-      *offset = section->PointerToRawData + (rva - section->VirtualAddress);
-      return true;
-    }
-  }
-  return false;
-}
-
-// Closes a kernel handle of this file's own making at the end of its scope.
-struct ScopedKernelHandle {
-  ::HANDLE handle;
-  ~ScopedKernelHandle() {
-    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
-  }
-};
-
-}  // namespace
-
-const void* MapOwnResource(HRSRC resource, DWORD size, void** view) {
-  *view = nullptr;
-  const ::HMODULE self = ::GetModuleHandleA(nullptr);
-  const ::HGLOBAL loaded = ::LoadResource(self, As<::HRSRC>(resource));
-  ::DWORD offset = 0;
-  if (loaded == nullptr || !FileOffsetOf(::LockResource(loaded), size, &offset)) return nullptr;
-  char path[MAX_PATH];
-  const ::DWORD length = ::GetModuleFileNameA(self, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return nullptr;
-  const ScopedKernelHandle file{
-      ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
-  if (file.handle == INVALID_HANDLE_VALUE) return nullptr;
-  // The view keeps the mapping alive once both handles are closed.
-  const ScopedKernelHandle mapping{::CreateFileMappingA(file.handle, nullptr, PAGE_READONLY, 0, 0, nullptr)};
-  if (mapping.handle == nullptr) return nullptr;
-  // A view starts on a multiple of the allocation granularity.
-  SYSTEM_INFO system;
-  ::GetSystemInfo(&system);
-  const ::DWORD start = offset - offset % system.dwAllocationGranularity;
-  void* mapped = ::MapViewOfFile(mapping.handle, FILE_MAP_READ, 0, start, (offset - start) + size);
-  if (mapped == nullptr) return nullptr;
-  *view = mapped;
-  return static_cast<const BYTE*>(mapped) + (offset - start);
-}
-
-BOOL UnmapViewOfFile(void* view) { return ::UnmapViewOfFile(view); }
 
 HICON LoadIconA(HINSTANCE instance, int id) {
   return As<HICON>(::LoadIconA(As<::HINSTANCE>(instance), MAKEINTRESOURCEA(id)));
