@@ -229,7 +229,7 @@ HANDLE CreateFileA(const char* path, DWORD access, DWORD shareMode, void*, DWORD
 }
 
 BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written, void*) {
-  M().Log("WriteFile", {size});
+  M().Log("WriteFile", {size, M().resources.InView(data) ? "from a view" : "from memory"});
   sim::File* target = Fs().MutableFileAt(M().HandleTarget(file));
   if (M().HandleKind(file) != "file" || target == nullptr) return Fail(ERROR_ACCESS_DENIED);
   const char* bytes = static_cast<const char*>(data);

@@ -26,6 +26,28 @@ const Resources::Resource* Resources::Find(const std::string& type, int id) cons
   return nullptr;
 }
 
+const char* Resources::MapView(const Resource& resource, std::size_t size) {
+  views_.push_back({resource.bytes.substr(0, size), true});
+  return views_.back().bytes.data();
+}
+
+bool Resources::Unmap(const void* view) {
+  for (View& v : views_) {
+    if (v.bytes.data() == view && v.mapped) {
+      v.mapped = false;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Resources::InView(const void* bytes) const {
+  const auto* at = static_cast<const char*>(bytes);
+  return std::any_of(views_.begin(), views_.end(), [&](const View& v) {
+    return v.mapped && at >= v.bytes.data() && at < v.bytes.data() + v.bytes.size();
+  });
+}
+
 }  // namespace sim
 
 namespace win {
@@ -33,7 +55,6 @@ namespace {
 
 sim::Machine& M() { return sim::TheMachine(); }
 constexpr std::uintptr_t kIconHandle = 0x1280;
-constexpr std::uintptr_t kResourceViewHandle = 0x1290;
 using Resource = sim::Resources::Resource;
 
 }  // namespace
@@ -72,17 +93,18 @@ BOOL FreeResource(HGLOBAL) {
   return FALSE;  // as on Windows, where resources are not freed one by one
 }
 
-const void* MapOwnResource(HRSRC resource, DWORD, void** view) {
+const void* MapOwnResource(HRSRC resource, DWORD size, void** view) {
   M().Log("MapOwnResource");
   *view = nullptr;
   if (resource == nullptr || M().Consult("MapOwnResource")) return nullptr;
-  *view = reinterpret_cast<void*>(kResourceViewHandle);
-  return reinterpret_cast<const Resource*>(resource)->bytes.data();
+  const char* bytes = M().resources.MapView(*reinterpret_cast<const Resource*>(resource), size);
+  *view = const_cast<char*>(bytes);
+  return bytes;
 }
 
-BOOL UnmapViewOfFile(void*) {
+BOOL UnmapViewOfFile(void* view) {
   M().Log("UnmapViewOfFile");
-  return TRUE;
+  return M().resources.Unmap(view) ? TRUE : FALSE;
 }
 
 HICON LoadIconA(HINSTANCE, int id) {
