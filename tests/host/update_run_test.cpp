@@ -4,15 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "guards/companion.h"
 #include "sequence.h"
 #include "sim_fixture.h"
 #include "ui/texts.h"
+#include "update/bios_identity.h"
 
 namespace {
 
@@ -264,7 +265,7 @@ TEST_F(UpdateRunTest, LockIsInPlaceWhileTheWorkerRuns) {
   // Only the user's companion was stopped, by the stop command, before the flash tool was written.
   const auto taskkill = machine().processes.Started("taskkill.exe");
   ASSERT_EQ(taskkill.size(), 1u);
-  EXPECT_EQ(taskkill[0].commandLine, guards::kCompanionStopCommand);
+  EXPECT_EQ(taskkill[0].commandLine, "taskkill /F /IM Brindle.exe");
   EXPECT_EQ(taskkill[0].currentDirectory, "C:\\Windows\\System32");
 }
 
@@ -466,6 +467,31 @@ TEST_F(UpdateRunTest, EnumerationThatTimesOutWaitsTwoSecondsAndLeavesTheVersionE
   EXPECT_EQ(machine().FirstCall("EnumNext").args, (std::vector<sim::Arg>{2000, 1}));
   // The worker starts only after the query, 2 s later than usual.
   EXPECT_EQ(machine().FirstCall("CreateThread").timeMs, kWorkerStartMs + 2000);
+}
+
+// The version in the thread's code page, upper-cased by its rules: a double-byte character keeps
+// both its bytes, even a second byte that reads as a small letter (U+AC35 is 81 61 in code page
+// 949). A value that is no string, or an empty one, is no version.
+TEST_F(UpdateRunTest, BiosVersionIsUpperCasedInTheThreadsCodePageAndOnlyAStringCounts) {
+  struct Row {
+    std::u16string value;
+    win::VARTYPE type;
+    const char* version;
+  };
+  for (const Row& row : {Row{u"47k31r\uAC35b", win::VT_BSTR, "47K31R\x81\x61" "B"}, Row{u"", win::VT_BSTR, ""},
+                         Row{u"47K31RA9", 3 /* VT_I4 */, ""}}) {
+    sim::ResetMachine();
+    SetKorean();
+    machine().wmi.biosVersions = {row.value};
+    machine().wmi.versionType = row.type;
+    std::string version = "not read";
+    sim::RunProcess([&] {
+      update::WmiConnection connection;
+      version = update::QueryBiosVersion(connection);
+      return 0;
+    });
+    EXPECT_EQ(version, row.version);
+  }
 }
 
 TEST_F(UpdateRunTest, OnlyTheFirstOfTwoBiosInstancesCounts) {
