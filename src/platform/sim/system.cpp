@@ -16,6 +16,9 @@ using sim::TheMachine;
 constexpr std::uintptr_t kCurrentProcessPseudoHandle = static_cast<std::uintptr_t>(-1);
 constexpr std::uintptr_t kInstanceHandle = 0x400000;
 constexpr UINT kKoreanCodePage = 949;
+// The C library's names of code page 949 and of the program's wide text.
+constexpr const char* kKoreanCharset = "CP949";
+constexpr const char* kWideCharset = "UTF-16LE";
 constexpr unsigned char kFirstLeadByte = 0x81;
 constexpr unsigned char kLastLeadByte = 0xFE;
 constexpr DWORD kResumeFailed = static_cast<DWORD>(-1);
@@ -34,7 +37,7 @@ bool IsLeadByte(unsigned char c) {
 std::string Narrow(char16_t c, UINT codePage) {
   if (c < 0x80) return std::string(1, static_cast<char>(c));
   if (codePage != kKoreanCodePage) return "?";
-  const iconv_t converter = iconv_open("CP949", "UTF-16LE");
+  const iconv_t converter = iconv_open(kKoreanCharset, kWideCharset);
   if (converter == reinterpret_cast<iconv_t>(-1)) return "?";
   char in[2] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
   char out[2];
