@@ -1,6 +1,6 @@
 // The status text between two real threads: the worker replaces it while the painter copies
-// it. Under ThreadSanitizer (the sanitizer build) a missing lock is reported; in every build a
-// torn copy shows as a text that was never written.
+// it. Built only under ThreadSanitizer, which reports a missing lock whatever the interleaving;
+// a torn copy would also show as a text that was never written.
 #include <gtest/gtest.h>
 
 #include <atomic>

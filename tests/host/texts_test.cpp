@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
-#include <iconv.h>
 
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "sim_fixture.h"
 #include "ui/message_box.h"
@@ -16,123 +13,82 @@ namespace {
 using testing_support::SimTest;
 using ui::TextId;
 
-// What the Korean texts must be once written out in code page 949, computed here with the C
-// library's converter from the same words in UTF-8.
-std::string ToCodePage949(const std::string& utf8) {
-  iconv_t converter = iconv_open("CP949", "UTF-8");
-  EXPECT_NE(converter, reinterpret_cast<iconv_t>(-1));
-  std::string out(utf8.size() * 2, '\0');
-  char* in = const_cast<char*>(utf8.data());
-  std::size_t inLeft = utf8.size();
-  char* outPtr = out.data();
-  std::size_t outLeft = out.size();
-  const std::size_t done = iconv(converter, &in, &inLeft, &outPtr, &outLeft);
-  iconv_close(converter);
-  EXPECT_NE(done, static_cast<std::size_t>(-1)) << utf8;
-  out.resize(out.size() - outLeft);
-  return out;
-}
-
-struct KoreanCase {
+// Every text as the user gets it, byte for byte: the English one, and the Korean one in code
+// page 949 (none: the English text in both languages).
+struct TextRow {
   TextId id;
-  const char* utf8;
-  std::size_t bytes;
+  const char* english;
+  const char* korean;
 };
 
-const KoreanCase kKoreanCases[] = {
-    {TextId::MsgSecuritySetupFailed, "권한 설정 실패", 14},
-    {TextId::WindowTitle, "BIOS 업데이트 프로그램", 22},
+const TextRow kTexts[] = {
+    {TextId::MsgNeeds64Bit, "Norvik BIOS Updater only for 64-bit OS.", nullptr},
+    {TextId::MsgSecuritySetupFailed, "The fail of authority Setting", "\xB1\xC7\xC7\xD1 \xBC\xB3\xC1\xA4 \xBD\xC7\xC6\xD0"},
+    {TextId::WindowTitle, "BIOS Update Program", "BIOS \xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE \xC7\xC1\xB7\xCE\xB1\xD7\xB7\xA5"},
+    {TextId::ConfirmCaption, "BIOS update", nullptr},
     {TextId::ConfirmBody,
-     "BIOS Update 진행 중에는 절대 전원을 끄지 마십시오.\r\n"
-     "BIOS Update 후 BIOS 설정이 초기화 됩니다.\r\n"
-     "Windows7 OS를 설치할 경우 설정을 다음과 같이 변경해야 합니다.\r\n"
+     "Do not turn off the power.\r\n"
+     "BIOS settings will be set to the default values after the update.\r\n"
+     "If you install Windows 7, settings must be changed as below.\r\n"
      "\r\n"
      "  1. BIOS Setup(F2) > Security\r\n"
      "  2. Secure Boot Configuration > Secure Boot Option : Off\r\n"
      "  3. Save & Exit",
-     267},
-    {TextId::StatusInitializing, "BIOS 업데이트하기 위한 준비 작업중 입니다.", 42},
-    {TextId::StatusNoCapsule, "현재 시스템에는 BIOS를 업데이트 할 수 없습니다.", 47},
-    {TextId::StatusLoading, "BIOS 업데이트 할 파일을 로딩중 입니다.", 38},
-    {TextId::StatusVerifying, "시스템 BIOS 버전을 확인중 입니다.", 33},
-    {TextId::StatusWrongModel, "현재 시스템에는 BIOS를 업데이트 할 수 없습니다.", 47},
-    {TextId::StatusInstalledNewer,
-     "현재 시스템 BIOS Version이 업데이트하려는 BIOS Version보다 최신 입니다.", 71},
-    {TextId::StatusSameVersion,
-     "현재 시스템 BIOS Version과 업데이트하려는 BIOS Version이 동일 합니다.", 69},
-    {TextId::StatusChecking, "BIOS 업데이트하기 위한 상태를 점검중 입니다.", 44},
-    {TextId::StatusUpdating, "업데이트 수행중입니다. 완료까지는 약 3분정도 소요 됩니다.", 57},
+     "BIOS Update \xC1\xF8\xC7\xE0 \xC1\xDF\xBF\xA1\xB4\xC2 \xC0\xFD\xB4\xEB \xC0\xFC\xBF\xF8\xC0\xBB \xB2\xF4\xC1\xF6 \xB8\xB6\xBD\xCA\xBD\xC3\xBF\xC0.\r\n"
+     "BIOS Update \xC8\xC4 BIOS \xBC\xB3\xC1\xA4\xC0\xCC \xC3\xCA\xB1\xE2\xC8\xAD \xB5\xCB\xB4\xCF\xB4\xD9.\r\n"
+     "Windows7 OS\xB8\xA6 \xBC\xB3\xC4\xA1\xC7\xD2 \xB0\xE6\xBF\xEC \xBC\xB3\xC1\xA4\xC0\xBB \xB4\xD9\xC0\xBD\xB0\xFA \xB0\xB0\xC0\xCC \xBA\xAF\xB0\xE6\xC7\xD8\xBE\xDF \xC7\xD5\xB4\xCF\xB4\xD9.\r\n"
+     "\r\n"
+     "  1. BIOS Setup(F2) > Security\r\n"
+     "  2. Secure Boot Configuration > Secure Boot Option : Off\r\n"
+     "  3. Save & Exit"},
+    {TextId::StatusInitializing, "Initializing for BIOS update",
+     "BIOS \xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE\xC7\xCF\xB1\xE2 \xC0\xA7\xC7\xD1 \xC1\xD8\xBA\xF1 \xC0\xDB\xBE\xF7\xC1\xDF \xC0\xD4\xB4\xCF\xB4\xD9."},
+    {TextId::MsgKeyboardHookFailed, "Keyboard HOOK Error!!", nullptr},
+    {TextId::MsgMouseHookFailed, "Mouse HOOK Error!!", nullptr},
+    {TextId::MsgPowerCanUserWrite, "CanUserWritePwrScheme Error", nullptr},
+    {TextId::MsgPowerReadGlobalPolicy, "ReadGlobalPwrPolicy Error", nullptr},
+    {TextId::MsgPowerGetActive, "GetActivePwrScheme Error", nullptr},
+    {TextId::MsgPowerSaveSetActive, "SAVE SetActivePwrScheme Error", nullptr},
+    {TextId::MsgPowerRestoreSetActive, "RESTORE SetActivePwrScheme Error", nullptr},
+    {TextId::StatusNoCapsule, "Can not update BIOS update on your system.",
+     "\xC7\xF6\xC0\xE7 \xBD\xC3\xBD\xBA\xC5\xDB\xBF\xA1\xB4\xC2 BIOS\xB8\xA6 \xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE \xC7\xD2 \xBC\xF6 \xBE\xF8\xBD\xC0\xB4\xCF\xB4\xD9."},
+    {TextId::StatusLoading, "Loading BIOS update files.",
+     "BIOS \xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE \xC7\xD2 \xC6\xC4\xC0\xCF\xC0\xBB \xB7\xCE\xB5\xF9\xC1\xDF \xC0\xD4\xB4\xCF\xB4\xD9."},
+    {TextId::StatusVerifying, "Verifing your system BIOS version.",
+     "\xBD\xC3\xBD\xBA\xC5\xDB BIOS \xB9\xF6\xC0\xFC\xC0\xBB \xC8\xAE\xC0\xCE\xC1\xDF \xC0\xD4\xB4\xCF\xB4\xD9."},
+    {TextId::StatusWrongModel, "Can not update BIOS update on your system",
+     "\xC7\xF6\xC0\xE7 \xBD\xC3\xBD\xBA\xC5\xDB\xBF\xA1\xB4\xC2 BIOS\xB8\xA6 \xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE \xC7\xD2 \xBC\xF6 \xBE\xF8\xBD\xC0\xB4\xCF\xB4\xD9."},
+    {TextId::StatusInstalledNewer, "Target System BIOS is newer than the source System BIOS.",
+     "\xC7\xF6\xC0\xE7 \xBD\xC3\xBD\xBA\xC5\xDB BIOS Version\xC0\xCC \xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE\xC7\xCF\xB7\xC1\xB4\xC2 BIOS Version\xBA\xB8\xB4\xD9 \xC3\xD6\xBD\xC5 \xC0\xD4\xB4\xCF\xB4\xD9."},
+    {TextId::StatusSameVersion, "Target System BIOS and source System BIOS are same Version.",
+     "\xC7\xF6\xC0\xE7 \xBD\xC3\xBD\xBA\xC5\xDB BIOS Version\xB0\xFA \xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE\xC7\xCF\xB7\xC1\xB4\xC2 BIOS Version\xC0\xCC \xB5\xBF\xC0\xCF \xC7\xD5\xB4\xCF\xB4\xD9."},
+    {TextId::StatusChecking, "Checking for BIOS update on your system.",
+     "BIOS \xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE\xC7\xCF\xB1\xE2 \xC0\xA7\xC7\xD1 \xBB\xF3\xC5\xC2\xB8\xA6 \xC1\xA1\xB0\xCB\xC1\xDF \xC0\xD4\xB4\xCF\xB4\xD9."},
+    {TextId::StatusUpdating, "Updating now. Approximately 3 minutes to completion.",
+     "\xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE \xBC\xF6\xC7\xE0\xC1\xDF\xC0\xD4\xB4\xCF\xB4\xD9. \xBF\xCF\xB7\xE1\xB1\xEE\xC1\xF6\xB4\xC2 \xBE\xE0 3\xBA\xD0\xC1\xA4\xB5\xB5 \xBC\xD2\xBF\xE4 \xB5\xCB\xB4\xCF\xB4\xD9."},
+    {TextId::MsgFlashToolNotStarted, "Cannot excute WinFlash64.exe", nullptr},
 };
 
-std::ostream& operator<<(std::ostream& os, const KoreanCase& c) {
-  return os << "text " << static_cast<int>(c.id) << ", " << c.bytes << " bytes";
-}
-
-class KoreanText : public SimTest, public ::testing::WithParamInterface<KoreanCase> {};
-
-TEST_P(KoreanText, IsStoredInCodePage949WithItsByteCount) {
-  SetKorean();
-  const std::string shown = ui::UiText(GetParam().id);
-  EXPECT_EQ(shown.size(), GetParam().bytes);
-  EXPECT_EQ(shown, ToCodePage949(GetParam().utf8));
-}
-
-INSTANTIATE_TEST_SUITE_P(Catalogue, KoreanText, ::testing::ValuesIn(kKoreanCases));
+// The debugger's lines: one wording whatever the language.
+const std::pair<ui::DebugLineId, const char*> kDebugLines[] = {
+    {ui::DebugLineId::CloseGuardRestored, "WM_CLOSE true"},
+    {ui::DebugLineId::CloseGuardFailed, "WM_CLOSE false"},
+    {ui::DebugLineId::BeforeShutdown, "Shutdown \xC0\xFC\xC0\xC7 \xB7\xE7\xC6\xBE \xC1\xF8\xC0\xD4"},
+    {ui::DebugLineId::PowerOptionsApplied, "\xC6\xC4\xBF\xF6\xBF\xC9\xBC\xC7\xC0\xCC \xBD\xC7\xC7\xE0\xC0\xCC \xB5\xC7\xBE\xFA\xBD\xC0\xB4\xCF\xB4\xD9."},
+    {ui::DebugLineId::PowerOptionsRestored, "\xBA\xB9\xBF\xF8\xC0\xCC \xBD\xC7\xC7\xE0\xC0\xCC \xB5\xC7\xBE\xFA\xBD\xC0\xB4\xCF\xB4\xD9."},
+};
 
 using TextsTest = SimTest;
 
-TEST_F(TextsTest, CatalogueHas22EntriesNineEnglishOnlyAndOneSharedCaption) {
-  const auto catalogue = ui::TextCatalogue();
-  EXPECT_EQ(catalogue.size(), 22u);
-  std::vector<ui::TextId> withoutKorean;
-  for (const ui::TextEntry& entry : catalogue) {
-    if (entry.korean == nullptr) withoutKorean.push_back(entry.id);
-  }
-  // The nine English-only messages, and ConfirmCaption, one text for both languages.
-  using ui::TextId;
-  EXPECT_EQ(withoutKorean,
-            (std::vector<TextId>{TextId::MsgNeeds64Bit, TextId::ConfirmCaption,
-                                 TextId::MsgKeyboardHookFailed, TextId::MsgMouseHookFailed,
-                                 TextId::MsgPowerCanUserWrite, TextId::MsgPowerReadGlobalPolicy,
-                                 TextId::MsgPowerGetActive, TextId::MsgPowerSaveSetActive,
-                                 TextId::MsgPowerRestoreSetActive, TextId::MsgFlashToolNotStarted}));
-  EXPECT_EQ(sizeof(kKoreanCases) / sizeof(kKoreanCases[0]), catalogue.size() - withoutKorean.size());
-}
-
-TEST_F(TextsTest, EnglishSystemShowsEveryTextInEnglish) {
-  for (const ui::TextEntry& entry : ui::TextCatalogue()) {
-    EXPECT_STREQ(ui::UiText(entry.id), entry.english);
-    for (const char* c = entry.english; *c != '\0'; ++c) {
-      EXPECT_LT(static_cast<unsigned char>(*c), 0x80) << entry.english;
+TEST_F(TextsTest, EveryTextIsShownByteForByteInTheSystemsLanguage) {
+  for (const bool korean : {false, true}) {
+    if (korean) SetKorean();
+    for (const TextRow& row : kTexts) {
+      EXPECT_EQ(std::string(ui::UiText(row.id)), korean && row.korean != nullptr ? row.korean : row.english)
+          << "text " << static_cast<int>(row.id) << (korean ? " on a Korean system" : "");
     }
+    for (const auto& [id, line] : kDebugLines) EXPECT_STREQ(ui::DebugLine(id), line);
   }
-}
-
-TEST_F(TextsTest, KoreanSystemKeepsEnglishOnlyEntriesAndTheQuestionCaption) {
-  SetKorean();
-  EXPECT_STREQ(ui::UiText(TextId::ConfirmCaption), "BIOS update");
-  EXPECT_STREQ(ui::UiText(TextId::MsgNeeds64Bit), "Norvik BIOS Updater only for 64-bit OS.");
-  EXPECT_STREQ(ui::UiText(TextId::MsgKeyboardHookFailed), "Keyboard HOOK Error!!");
-  EXPECT_STREQ(ui::UiText(TextId::MsgFlashToolNotStarted), "Cannot excute WinFlash64.exe");
-  EXPECT_STREQ(ui::UiText(TextId::MsgPowerRestoreSetActive), "RESTORE SetActivePwrScheme Error");
-}
-
-TEST_F(TextsTest, EnglishConfirmationHasSevenCrLfLinesWithIndentedSteps) {
-  EXPECT_STREQ(ui::UiText(TextId::ConfirmBody),
-               "Do not turn off the power.\r\n"
-               "BIOS settings will be set to the default values after the update.\r\n"
-               "If you install Windows 7, settings must be changed as below.\r\n"
-               "\r\n"
-               "  1. BIOS Setup(F2) > Security\r\n"
-               "  2. Secure Boot Configuration > Secure Boot Option : Off\r\n"
-               "  3. Save & Exit");
-}
-
-TEST_F(TextsTest, MissingCapsuleAndWrongModelDifferOnlyByTheFullStopInEnglish) {
-  EXPECT_EQ(std::string(ui::UiText(TextId::StatusNoCapsule)),
-            std::string(ui::UiText(TextId::StatusWrongModel)) + ".");
-  SetKorean();
-  EXPECT_STREQ(ui::UiText(TextId::StatusNoCapsule), ui::UiText(TextId::StatusWrongModel));
 }
 
 // The language and the locale are separate settings: the security message follows the
@@ -183,16 +139,6 @@ TEST_F(TextsTest, EnglishOnlyTextsDoNotAskTheSystem) {
   ui::UiText(TextId::ConfirmCaption);
   EXPECT_EQ(machine().CountCalls("GetSystemDefaultLangID"), 0);
   EXPECT_EQ(machine().CountCalls("GetSystemDefaultLCID"), 0);
-}
-
-TEST_F(TextsTest, DebugLinesAreFixedAndKoreanOnesInCodePage949) {
-  EXPECT_STREQ(ui::DebugLine(ui::DebugLineId::CloseGuardRestored), "WM_CLOSE true");
-  EXPECT_STREQ(ui::DebugLine(ui::DebugLineId::CloseGuardFailed), "WM_CLOSE false");
-  EXPECT_EQ(ui::DebugLine(ui::DebugLineId::BeforeShutdown), ToCodePage949("Shutdown 전의 루틴 진입"));
-  EXPECT_EQ(ui::DebugLine(ui::DebugLineId::PowerOptionsApplied),
-            ToCodePage949("파워옵션이 실행이 되었습니다."));
-  EXPECT_EQ(ui::DebugLine(ui::DebugLineId::PowerOptionsRestored),
-            ToCodePage949("복원이 실행이 되었습니다."));
 }
 
 struct NameCase {

@@ -4,15 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "guards/companion.h"
 #include "sequence.h"
 #include "sim_fixture.h"
 #include "ui/texts.h"
+#include "update/bios_identity.h"
 
 namespace {
 
@@ -155,8 +156,42 @@ TEST_F(UpdateRunTest, StatusTextsFollowEachOtherInTheirOrder) {
   EXPECT_EQ(machine().gdi.TextsDrawn().front().atMs, 500u);
 }
 
-TEST_F(UpdateRunTest, FlashToolRunsWithItsCommandLineInTheWorkingFolder) {
+// After the Yes the window locks the machine, writes the flash tool, covers the screen and shows
+// its first text half a second later; the start timer's first tick starts the animation, reads
+// the running BIOS, writes the capsule and starts the worker, which begins with its wait. All of
+// it comes before the first animation tick.
+TEST_F(UpdateRunTest, InitialisationAndUpdateStartTakeTheirStepsInOrder) {
   RunWithBios(u"47K31RA9");
+  const auto& calls = machine().Calls();
+  const auto firstTick = std::find_if(calls.begin(), calls.end(), [](const sim::CallRecord& r) {
+    return r.name == "Message" && r.args[0] == sim::Arg(win::WM_TIMER) && r.args[1] == sim::Arg(kAnimationTimer);
+  });
+  EXPECT_TRUE(MatchesSequence({calls.begin() + machine().IndexOfCall("MessageBoxA"), firstTick},
+                              {{"MessageBoxA", {"BIOS update", 0x34}},
+                               {"SetActivePwrScheme", {1, 1, 0}},
+                               {"SetWindowsHookExA", {win::WH_KEYBOARD_LL}},
+                               {"SetWindowsHookExA", {win::WH_MOUSE_LL}},
+                               Optional({"ProcessStarted", {"cmd.exe"}}),
+                               {"ProcessStarted", {"taskkill.exe"}},
+                               {"CreateFileA", {kFlashToolPath}},
+                               {"SetWindowPos", {-1 /* HWND_TOPMOST */, 0, 0, 1024, 768, 0x40 /* SWP_SHOWWINDOW */}},
+                               {"Sleep", {500}},
+                               At(500, {"InvalidateRect", {win::FALSE}}),
+                               {"SetTimer", {0x800, 500}},
+                               At(1000, {"SetTimer", {kAnimationTimer, 100}}),
+                               {"KillTimer", {0x800}},
+                               {"ObjectGet"},
+                               {"CreateFileA", {kCapsulePath}},
+                               {"ResumeThread"},
+                               {"Sleep", {1000}}}));
+}
+
+// Whatever the tool's exit code: the marker is written and the restart follows.
+TEST_F(UpdateRunTest, FlashToolRunsWithItsCommandLineInTheWorkingFolder) {
+  machine().processes.flashTool.exitCode = 1;
+  RunWithBios(u"47K31RA9");
+  EXPECT_TRUE(MarkerWritten());
+  EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
   ASSERT_EQ(machine().processes.Flashes().size(), 1u);
   const sim::FlashRecord& flash = machine().processes.Flashes()[0];
   EXPECT_EQ(flash.commandLine,
@@ -264,7 +299,7 @@ TEST_F(UpdateRunTest, LockIsInPlaceWhileTheWorkerRuns) {
   // Only the user's companion was stopped, by the stop command, before the flash tool was written.
   const auto taskkill = machine().processes.Started("taskkill.exe");
   ASSERT_EQ(taskkill.size(), 1u);
-  EXPECT_EQ(taskkill[0].commandLine, guards::kCompanionStopCommand);
+  EXPECT_EQ(taskkill[0].commandLine, "taskkill /F /IM Brindle.exe");
   EXPECT_EQ(taskkill[0].currentDirectory, "C:\\Windows\\System32");
 }
 
@@ -282,26 +317,37 @@ TEST_F(UpdateRunTest, NoChangesNothingButAnEarlierRunsFolder) {
   EXPECT_FALSE(machine().windows.WindowsCreated()[0].topmost);
 }
 
-struct BroadcastCase {
-  win::WPARAM event;
-  bool denied;
-};
-
+// No sleep while the window exists: with the question still open, during the run, and after
+// the finish while the restart command runs (for 2 s here). Only query-suspend (0) and suspend
+// (4) are refused.
 TEST_F(UpdateRunTest, SuspendIsRefusedForTheWholeLifeOfTheWindow) {
-  const BroadcastCase cases[] = {{0, true}, {1, false}, {4, true}, {7, false}, {0x12, false}};
-  std::uint64_t at = 100;
-  for (const BroadcastCase& c : cases) {
-    for (std::uint64_t when : {at, at + 16000}) {  // during the run and at its very end
-      machine().windows.ScheduleMessage({when, win::WM_POWERBROADCAST, c.event, 0, true});
+  machine().processes.Install("C:\\Windows\\System32\\shutdown.exe", sim::Program{.runMs = 2000, .onStart = {}});
+  const win::WPARAM events[] = {0, 1, 4, 7, 0x12};
+  for (const std::uint64_t at : {100, 5000, 19500}) {  // the answer comes at 1 s, the finish at 19 s
+    for (std::size_t i = 0; i < std::size(events); ++i) {
+      machine().windows.ScheduleMessage({at + 10 * i, win::WM_POWERBROADCAST, events[i], 0, true});
     }
-    at += 100;
   }
-  RunWithBios(u"47K31RC1");
+  machine().wmi.biosVersions = {u"47K31RA9"};
+  machine().windows.ScriptAnswer(win::IDYES, 1000);
+  sim::RunProcess("");
   const auto& answers = machine().windows.OutsideAnswers();
-  ASSERT_EQ(answers.size(), 5u);  // the run ended at 13 s: the later ones found no window
-  for (std::size_t i = 0; i < answers.size(); ++i) {
-    EXPECT_EQ(answers[i].result == win::BROADCAST_QUERY_DENY, cases[i].denied) << "event " << cases[i].event;
+  ASSERT_EQ(answers.size(), 15u);
+  for (const sim::OutsideAnswer& a : answers) {
+    const bool refusable = a.message.wParam == 0 || a.message.wParam == 4;
+    EXPECT_EQ(a.result == win::BROADCAST_QUERY_DENY, refusable) << "event " << a.message.wParam << " at " << a.message.atMs;
   }
+  std::vector<sim::CallRecord> seen;
+  std::copy_if(machine().Calls().begin(), machine().Calls().end(), std::back_inserter(seen), [](const sim::CallRecord& r) {
+    return r.name == "MessageBoxClosed" || r.name == "PostQuitMessage" ||
+           (r.name == "Message" && r.args[0] == sim::Arg(win::WM_POWERBROADCAST));
+  });
+  std::vector<Expected> expected;
+  for (const char* boundary : {"MessageBoxClosed", "PostQuitMessage", ""}) {
+    for (const win::WPARAM event : events) expected.push_back({"Message", {win::WM_POWERBROADCAST, event}});
+    if (*boundary != '\0') expected.push_back({boundary});
+  }
+  EXPECT_TRUE(MatchesSequence(seen, expected));
 }
 
 TEST_F(UpdateRunTest, CloseRequestRestoresAndCleansButNeverCloses) {
@@ -424,15 +470,24 @@ TEST_F(UpdateRunTest, CapsuleThatCouldNotBeWrittenIsRefusedAsMissing) {
   ExpectMachineRestored();
 }
 
+// The command buffer holds 255 characters: a working folder of 197 characters makes a command
+// line of exactly 255, and the tool runs; one of 198 would not fit, and nothing runs.
 TEST_F(UpdateRunTest, WorkingFolderTooLongForTheCommandBufferRunsNothing) {
-  // 197 characters of working folder fit; 198 do not.
-  machine().programFilesFolder = "C:\\" + std::string(198 - 3 - 11, 'P');
-  machine().files.AddFolder(machine().programFilesFolder);
-  const sim::ProcessResult result = RunWithBios(u"47K31RA9");
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_TRUE(machine().processes.Flashes().empty());
-  EXPECT_EQ(machine().windows.MessageBoxes().back().text, "Cannot excute WinFlash64.exe");
-  EXPECT_FALSE(MarkerWritten());
+  for (const std::size_t folder : {197u, 198u}) {
+    sim::ResetMachine();
+    SetUp();
+    machine().programFilesFolder = "C:\\" + std::string(folder - 3 - 11, 'P');
+    machine().files.AddFolder(machine().programFilesFolder);
+    EXPECT_EQ(RunWithBios(u"47K31RA9").exitCode, 0);
+    const bool fits = folder == 197;
+    ASSERT_EQ(machine().processes.Flashes().size(), fits ? 1u : 0u) << folder;
+    if (fits) {
+      EXPECT_EQ(machine().processes.Flashes()[0].commandLine.size(), 255u);
+    } else {
+      EXPECT_EQ(machine().windows.MessageBoxes().back().text, "Cannot excute WinFlash64.exe");
+    }
+    EXPECT_EQ(MarkerWritten(), fits);
+  }
 }
 
 TEST_F(UpdateRunTest, LostFinishMessageStillEndsTheRunOnceThroughTheQuitTimer) {
@@ -468,6 +523,31 @@ TEST_F(UpdateRunTest, EnumerationThatTimesOutWaitsTwoSecondsAndLeavesTheVersionE
   EXPECT_EQ(machine().FirstCall("CreateThread").timeMs, kWorkerStartMs + 2000);
 }
 
+// The version in the thread's code page, upper-cased by its rules: a double-byte character keeps
+// both its bytes, even a second byte that reads as a small letter (U+AC35 is 81 61 in code page
+// 949). A value that is no string, or an empty one, is no version.
+TEST_F(UpdateRunTest, BiosVersionIsUpperCasedInTheThreadsCodePageAndOnlyAStringCounts) {
+  struct Row {
+    std::u16string value;
+    win::VARTYPE type;
+    const char* version;
+  };
+  for (const Row& row : {Row{u"47k31r\uAC35b", win::VT_BSTR, "47K31R\x81\x61" "B"}, Row{u"", win::VT_BSTR, ""},
+                         Row{u"47K31RA9", 3 /* VT_I4 */, ""}}) {
+    sim::ResetMachine();
+    SetKorean();
+    machine().wmi.biosVersions = {row.value};
+    machine().wmi.versionType = row.type;
+    std::string version = "not read";
+    sim::RunProcess([&] {
+      update::WmiConnection connection;
+      version = update::QueryBiosVersion(connection);
+      return 0;
+    });
+    EXPECT_EQ(version, row.version);
+  }
+}
+
 TEST_F(UpdateRunTest, OnlyTheFirstOfTwoBiosInstancesCounts) {
   machine().wmi.biosVersions = {u"47K31RC1", u"47K31RA9"};
   machine().windows.ScriptAnswer(win::IDYES);
@@ -479,7 +559,6 @@ TEST_F(UpdateRunTest, KoreanSystemShowsKoreanStatusTexts) {
   SetKorean();
   RunWithBios(u"47K31RC1");
   EXPECT_EQ(ShownAt(TextId::StatusInstalledNewer), 7000u);
-  EXPECT_EQ(std::string(ui::UiText(TextId::StatusInstalledNewer)).size(), 71u);
   EXPECT_EQ(machine().gdi.TextsDrawn().back().rect.top, 300);
 }
 

@@ -1,5 +1,7 @@
 // The process itself: start-up calls, errors, threads and sleeping, language and text, COM
 // start-up and debugger output.
+#include <iconv.h>
+
 #include <cstring>
 #include <string>
 
@@ -14,6 +16,9 @@ using sim::TheMachine;
 constexpr std::uintptr_t kCurrentProcessPseudoHandle = static_cast<std::uintptr_t>(-1);
 constexpr std::uintptr_t kInstanceHandle = 0x400000;
 constexpr UINT kKoreanCodePage = 949;
+// The C library's names of code page 949 and of the program's wide text.
+constexpr const char* kKoreanCharset = "CP949";
+constexpr const char* kWideCharset = "UTF-16LE";
 constexpr unsigned char kFirstLeadByte = 0x81;
 constexpr unsigned char kLastLeadByte = 0xFE;
 constexpr DWORD kResumeFailed = static_cast<DWORD>(-1);
@@ -27,6 +32,22 @@ BOOL Fail(DWORD error) {
 
 bool IsLeadByte(unsigned char c) {
   return M().codePage == kKoreanCodePage && c >= kFirstLeadByte && c <= kLastLeadByte;
+}
+
+std::string Narrow(char16_t c, UINT codePage) {
+  if (c < 0x80) return std::string(1, static_cast<char>(c));
+  if (codePage != kKoreanCodePage) return "?";
+  const iconv_t converter = iconv_open(kKoreanCharset, kWideCharset);
+  if (converter == reinterpret_cast<iconv_t>(-1)) return "?";
+  char in[2] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  char out[2];
+  char* from = in;
+  char* to = out;
+  std::size_t inLeft = sizeof(in);
+  std::size_t outLeft = sizeof(out);
+  const bool converted = iconv(converter, &from, &inLeft, &to, &outLeft) != static_cast<std::size_t>(-1);
+  iconv_close(converter);
+  return converted ? std::string(out, sizeof(out) - outLeft) : "?";
 }
 
 }  // namespace
@@ -149,7 +170,8 @@ DWORD CharUpperBuffA(char* text, DWORD length) {
   return length;
 }
 
-// Only what the program converts is simulated: ASCII both ways; anything else becomes '?'.
+// Narrow to wide: ASCII only, the rest becomes U+FFFD. Wide to narrow: ASCII, and in code page
+// 949 every character it has as its one or two bytes; anything else becomes '?'.
 int MultiByteToWideChar(UINT, DWORD, const char* text, int length, char16_t* wide, int wideLength) {
   const int count = length < 0 ? static_cast<int>(std::strlen(text)) + 1 : length;
   if (wideLength == 0) return count;
@@ -176,13 +198,16 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const char16_t* wide, int wi
     while (wide[count] != 0) ++count;
     ++count;
   }
-  if (length == 0) return count;
-  if (length < count) {
+  const UINT page = codePage == CP_THREAD_ACP ? M().codePage : codePage;
+  std::string narrow;
+  for (int i = 0; i < count; ++i) narrow += Narrow(wide[i], page);
+  if (length == 0) return static_cast<int>(narrow.size());
+  if (length < static_cast<int>(narrow.size())) {
     M().SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
-  for (int i = 0; i < count; ++i) text[i] = static_cast<char>(wide[i] < 0x80 ? wide[i] : '?');
-  return count;
+  std::memcpy(text, narrow.data(), narrow.size());
+  return static_cast<int>(narrow.size());
 }
 
 // --- COM --------------------------------------------------------------------------------

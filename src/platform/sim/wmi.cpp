@@ -135,7 +135,7 @@ HRESULT ObjectGet(IWbemClassObject object, const char16_t* name, VARIANT* value)
     value->bstrVal = nullptr;
     return S_OK;
   }
-  value->vt = VT_BSTR;
+  value->vt = Wmi().versionType;
   value->bstrVal = Wmi().AllocateString(*version);
   return S_OK;
 }
@@ -143,7 +143,7 @@ HRESULT ObjectGet(IWbemClassObject object, const char16_t* name, VARIANT* value)
 void VariantInit(VARIANT* value) { *value = VARIANT{}; }
 
 HRESULT VariantClear(VARIANT* value) {
-  if (value->vt == VT_BSTR && value->bstrVal != nullptr) Wmi().FreeString(value->bstrVal);
+  if (value->bstrVal != nullptr) Wmi().FreeString(value->bstrVal);
   *value = VARIANT{};
   return S_OK;
 }

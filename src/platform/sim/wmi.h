@@ -20,6 +20,9 @@ class Wmi {
   // One entry per Win32_BIOS instance, in the order the enumeration returns them; an empty
   // optional is an instance whose version is null.
   std::vector<std::optional<std::u16string>> biosVersions;
+  // The type the versions come as. For any other than VT_BSTR the value is still readable as a
+  // string of the version's text, so that a reader who skips the type would show it.
+  win::VARTYPE versionType = win::VT_BSTR;
   // The enumeration returns nothing within its time-out.
   bool enumerationTimesOut = false;
   // COM objects handed out and not released yet.
