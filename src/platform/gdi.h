@@ -74,6 +74,8 @@ class CSelectObjectGuard {
   }
   CSelectObjectGuard(const CSelectObjectGuard&) = delete;
   CSelectObjectGuard& operator=(const CSelectObjectGuard&) = delete;
+  // False when the selection failed: nothing was selected and nothing will be put back.
+  bool Selected() const { return previous_ != nullptr; }
 
  private:
   HDC dc_;

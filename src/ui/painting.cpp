@@ -42,20 +42,29 @@ void FramePictures::Prepare(win::HDC screen, bool korean) {
   if (!canvasContext_.Valid()) canvasContext_ = win::CDC(win::CreateCompatibleDC(screen));
   if (!rowsContext_.Valid()) rowsContext_ = win::CDC(win::CreateCompatibleDC(screen));
   if (!markContext_.Valid()) markContext_ = win::CDC(win::CreateCompatibleDC(screen));
-  if (!canvasSelection_) canvasSelection_.emplace(canvasContext_.Get(), canvas_.Get());
-  if (!markSelection_) markSelection_.emplace(markContext_.Get(), mark_.Get());
+  if (!canvasSelection_) {
+    canvasSelection_.emplace(canvasContext_.Get(), canvas_.Get());
+    if (!canvasSelection_->Selected()) MarkSpoilt();
+  }
+  if (!markSelection_) {
+    markSelection_.emplace(markContext_.Get(), mark_.Get());
+    if (!markSelection_->Selected()) MarkSpoilt();
+  }
   if (!rows_.Valid() && canvas_.Valid()) {
     rows_ = win::CBitmap(win::CreateCompatibleBitmap(screen, kPictureWidth, kChangingRowsHeight));
     rowsSelection_.emplace(rowsContext_.Get(), rows_.Get());
     // Saved while the canvas is still the picture as loaded.
-    win::BitBlt(rowsContext_.Get(), 0, 0, kPictureWidth, kChangingRowsHeight, canvasContext_.Get(), 0,
-                kChangingRowsTop, win::SRCCOPY);
+    if (!rowsSelection_->Selected() ||
+        win::BitBlt(rowsContext_.Get(), 0, 0, kPictureWidth, kChangingRowsHeight, canvasContext_.Get(), 0,
+                    kChangingRowsTop, win::SRCCOPY) == win::FALSE) {
+      MarkSpoilt();
+    }
   }
 }
 
 bool FramePictures::Complete() const {
-  return canvas_.Valid() && rows_.Valid() && mark_.Valid() && canvasContext_.Valid() && rowsContext_.Valid() &&
-         markContext_.Valid();
+  return !spoilt_ && canvas_.Valid() && rows_.Valid() && mark_.Valid() && canvasContext_.Valid() &&
+         rowsContext_.Valid() && markContext_.Valid();
 }
 
 void FramePictures::Release() {
@@ -68,6 +77,7 @@ void FramePictures::Release() {
   mark_.Close();
   rows_.Close();
   canvas_.Close();
+  spoilt_ = false;
 }
 
 void PaintFrame(win::HWND window, FramePictures& pictures, int animationCounter, const std::string& statusText) {
@@ -83,12 +93,17 @@ void PaintFrame(win::HWND window, FramePictures& pictures, int animationCounter,
 
   const PictureOrigin origin =
       PictureOriginFor(win::GetSystemMetrics(win::SM_CXSCREEN), win::GetSystemMetrics(win::SM_CYSCREEN));
-  win::BitBlt(canvas, 0, kChangingRowsTop, kPictureWidth, kChangingRowsHeight, pictures.CleanRows(), 0, 0,
-              win::SRCCOPY);
+  // A copy that fails leaves the canvas as it is not meant to be (an old mark, no clean band):
+  // the next frame starts from a fresh picture.
+  const auto copied = [&](win::BOOL result) {
+    if (result == win::FALSE) pictures.MarkSpoilt();
+  };
+  copied(win::BitBlt(canvas, 0, kChangingRowsTop, kPictureWidth, kChangingRowsHeight, pictures.CleanRows(), 0, 0,
+                     win::SRCCOPY));
   const MarkPlacement placement = MarkGeometry(animationCounter);
   if (placement.width > 0) {
-    win::BitBlt(canvas, placement.destinationX, kMarkRow, placement.width, kMarkHeight, pictures.Mark(),
-                placement.sourceX, 0, win::SRCCOPY);
+    copied(win::BitBlt(canvas, placement.destinationX, kMarkRow, placement.width, kMarkHeight, pictures.Mark(),
+                       placement.sourceX, 0, win::SRCCOPY));
   }
   win::SetTextColor(canvas, kStatusTextColor);
   win::SetBkMode(canvas, win::TRANSPARENT);
@@ -97,7 +112,7 @@ void PaintFrame(win::HWND window, FramePictures& pictures, int animationCounter,
   if (!statusText.empty()) {
     win::DrawTextA(canvas, statusText.c_str(), static_cast<int>(statusText.size()), &row, win::DT_CENTER);
   }
-  win::BitBlt(screen.Get(), origin.x, origin.y, kPictureWidth, kPictureHeight, canvas, 0, 0, win::SRCCOPY);
+  copied(win::BitBlt(screen.Get(), origin.x, origin.y, kPictureWidth, kPictureHeight, canvas, 0, 0, win::SRCCOPY));
   if (!pictures.Complete()) pictures.Release();
 }
 

@@ -60,9 +60,12 @@ class FramePictures {
 
   // Makes whatever is missing for the locale's picture (all of it anew when the locale changed).
   void Prepare(win::HDC screen, bool korean);
-  // True when every picture and context was made; a frame drawn with a part missing releases
-  // the rest, so the next frame tries again from nothing.
+  // True when every picture and context was made, selected and saved; a frame drawn with a
+  // part missing, or with any step failed, releases the rest, so the next frame tries again
+  // from nothing.
   bool Complete() const;
+  // A step of the frame failed: what is kept may no longer be the clean picture.
+  void MarkSpoilt() { spoilt_ = true; }
   // Selects everything back and deletes it, contexts before pictures.
   void Release();
 
@@ -72,6 +75,7 @@ class FramePictures {
 
  private:
   bool korean_ = false;
+  bool spoilt_ = false;
   win::CBitmap canvas_;
   win::CBitmap rows_;
   win::CBitmap mark_;

@@ -158,18 +158,33 @@ TEST_F(PaintingTest, EachFrameRestoresTheBandAndALocaleChangeReloadsItsPicture) 
 
 // A picture that cannot be loaded costs that frame its picture, not the run: everything made is
 // released and the next frame loads again.
-TEST_F(PaintingTest, AFrameWithAMissingPictureReleasesTheRestAndTheNextFrameLoadsAgain) {
-  machine().FailCall("LoadBitmapW", {.occurrence = 1});
-  WithBareWindow([](win::HWND window) {
-    ui::FramePictures pictures;
-    ui::PaintFrame(window, pictures, 10, "text");
-    EXPECT_EQ(machine().gdi.LiveTotal(), 0);
-    EXPECT_FALSE(pictures.Complete());
-    ui::PaintFrame(window, pictures, 11, "text");
-    EXPECT_TRUE(pictures.Complete());
-  });
-  EXPECT_EQ(machine().CountCalls("LoadBitmapW"), 4);
-  EXPECT_EQ(machine().gdi.LiveTotal(), 0);
+// Whatever step of a frame fails, with every handle valid or not, the next frame starts again
+// from nothing: a band saved from a picture that was never selected, or a canvas left with an
+// old mark, would otherwise be shown for the rest of the run.
+TEST_F(PaintingTest, AFrameThatFailsAnyStepReleasesEverythingAndTheNextFrameStartsAgain) {
+  const struct {
+    const char* call;
+    int occurrence;  // in the first frame: blits are band save, band restore, mark, screen
+    int bandSaves;   // the first frame's, if it got that far, and the second frame's
+  } cases[] = {{"LoadBitmapW", 1, 1}, {"SelectObject", 1, 2}, {"SelectObject", 2, 2}, {"SelectObject", 3, 1},
+               {"BitBlt", 1, 1},      {"BitBlt", 2, 2},       {"BitBlt", 3, 2},       {"BitBlt", 4, 2}};
+  for (const auto& c : cases) {
+    sim::ResetMachine();
+    SetUp();
+    machine().FailCall(c.call, {.occurrence = c.occurrence});
+    WithBareWindow([&](win::HWND window) {
+      ui::FramePictures pictures;
+      ui::PaintFrame(window, pictures, 10, "text");
+      EXPECT_EQ(machine().gdi.LiveTotal(), 0) << c.call << " " << c.occurrence;
+      ui::PaintFrame(window, pictures, 11, "text");
+      EXPECT_TRUE(pictures.Complete()) << c.call << " " << c.occurrence;
+    });
+    EXPECT_EQ(machine().CountCalls("LoadBitmapW"), 4) << c.call << " " << c.occurrence;
+    // The second frame saved its band again, from the picture it loaded.
+    int bandSaves = 0;
+    for (const auto& blit : machine().gdi.Blits()) bandSaves += blit.y == 0 && blit.sourceY == 300 ? 1 : 0;
+    EXPECT_EQ(bandSaves, c.bandSaves) << c.call << " " << c.occurrence;
+  }
 }
 
 TEST_F(PaintingTest, WindowWithoutADrawingContextIsMarkedPaintedAndLeft) {

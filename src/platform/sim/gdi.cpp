@@ -128,7 +128,7 @@ HBRUSH CreateSolidBrush(COLORREF color) {
 HGDIOBJ SelectObject(HDC dc, HGDIOBJ object) {
   M().Log("SelectObject");
   sim::Gdi::Object* context = G().Find(Key(dc));
-  if (!IsContext(context)) return nullptr;
+  if (!IsContext(context) || Failing("SelectObject", [] {})) return nullptr;
   std::string kind = "bitmap";
   if (sim::Gdi::Object* selected = G().Find(Key(object)); selected != nullptr) kind = selected->kind;
   auto [slot, fresh] = context->selected.try_emplace(kind, kStockObject);
@@ -152,7 +152,7 @@ BOOL BitBlt(HDC destination, int x, int y, int cx, int cy, HDC source, int sourc
   M().Log("BitBlt", {x, y, cx, cy, sourceX, sourceY, rop});
   sim::Gdi::Object* to = G().Find(Key(destination));
   sim::Gdi::Object* from = G().Find(Key(source));
-  if (!IsContext(to) || !IsContext(from)) return FALSE;
+  if (!IsContext(to) || !IsContext(from) || Failing("BitBlt", [] {})) return FALSE;
   std::string selected;
   if (const auto it = from->selected.find("bitmap"); it != from->selected.end()) {
     if (const sim::Gdi::Object* bitmap = G().Find(it->second)) selected = bitmap->name;
