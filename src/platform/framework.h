@@ -150,6 +150,12 @@ bool DispatchMessageMap(Window& window, const MessageMapEntry<Window> (&map)[N],
   return false;
 }
 
+// Run first at process start, before any DLL is loaded by name: from then on every DLL the
+// process loads, its own or the system's on its behalf, comes from the system folder, never from
+// beside the executable or the current directory. Where the system cannot be told so, the
+// current directory at least leaves the search, and system DLLs are loaded by full path.
+void RestrictDllSearch();
+
 CWinApp* AfxGetApp();
 HINSTANCE AfxGetInstanceHandle();
 

@@ -103,6 +103,11 @@ BOOL CWinApp::InitInstance() { return TRUE; }
 
 int CWinApp::ExitInstance() { return 0; }
 
+void RestrictDllSearch() {
+  constexpr const char* kNoExtraFolder = "";
+  if (SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) == FALSE) SetDllDirectoryA(kNoExtraFolder);
+}
+
 CWinApp* AfxGetApp() { return g_application; }
 
 HINSTANCE AfxGetInstanceHandle() {

@@ -14,6 +14,10 @@ namespace win {
 
 // --- process, errors, start-up ----------------------------------------------------------
 void InitCommonControls();
+// Looked up in kernel32 at run time: Windows 7 without its DLL-search update, and Vista, do not
+// have it. There it fails with ERROR_PROC_NOT_FOUND.
+BOOL SetDefaultDllDirectories(DWORD directoryFlags);
+BOOL SetDllDirectoryA(const char* path);
 HANDLE CreateMutexA(void* securityAttributes, BOOL initialOwner, const char* name);
 BOOL CloseHandle(HANDLE handle);
 DWORD GetLastError();

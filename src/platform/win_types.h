@@ -177,6 +177,7 @@ inline constexpr std::size_t MAX_PATH = 260;
   X(ERROR_FILE_NOT_FOUND, DWORD, 2)                                                               \
   X(ERROR_PATH_NOT_FOUND, DWORD, 3)                                                               \
   X(ERROR_ACCESS_DENIED, DWORD, 5)                                                                \
+  X(ERROR_PROC_NOT_FOUND, DWORD, 127)                                                             \
   X(ERROR_WRITE_FAULT, DWORD, 29)                                                                 \
   X(ERROR_SHARING_VIOLATION, DWORD, 32)                                                           \
   X(ERROR_DISK_FULL, DWORD, 112)                                                                  \
@@ -207,6 +208,7 @@ inline constexpr std::size_t MAX_PATH = 260;
   /* processes, threads and waits */                                                              \
   X(CREATE_NEW_CONSOLE, DWORD, 0x00000010)                                                        \
   X(CREATE_SUSPENDED, DWORD, 0x00000004)                                                          \
+  X(LOAD_LIBRARY_SEARCH_SYSTEM32, DWORD, 0x00000800)                                              \
   X(INFINITE, DWORD, 0xFFFFFFFF)                                                                  \
   X(WAIT_OBJECT_0, DWORD, 0)                                                                      \
   X(WAIT_TIMEOUT, DWORD, 258)                                                                     \

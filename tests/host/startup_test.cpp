@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sequence.h"
 #include "sim_fixture.h"
 #include "ui/texts.h"
 
@@ -100,12 +101,30 @@ TEST_F(StartupTest, UpdateModeStartsUpInOrder) {
                  "IsWow64Process", "CoInitialize", "CoInitializeSecurity", "DoModal",
                  "MessageBoxA", "PostMessageA", "PostQuitMessage", "ProcessEnd"});
   EXPECT_EQ(machine().Calls()[0].name, "ProcessStart");
-  EXPECT_EQ(machine().Calls()[1].name, "InitCommonControls");
+  EXPECT_EQ(machine().Calls()[1].name, "SetDefaultDllDirectories");
+  EXPECT_EQ(machine().Calls()[2].name, "InitCommonControls");
   EXPECT_EQ(machine().FirstCall("CreateMutexA").args, (std::vector<sim::Arg>{kMutexName, win::FALSE}));
   // Process-wide security: COM picks the services, packet privacy, impersonation, secure refs.
   EXPECT_EQ(machine().Calls()[machine().IndexOfCall("CoInitializeSecurity")].Text(),
             "-1 6 3 2 null");
   EXPECT_EQ(machine().CountCalls("SHDeleteValueA"), 0);
+}
+
+// Before anything is loaded: the search is restricted to the system folder (0x800), and where
+// Windows lacks the call (7 without its update, Vista) the current directory leaves it.
+TEST_F(StartupTest, DllSearchIsRestrictedFirstWithOrWithoutSetDefaultDllDirectories) {
+  for (const bool present : {true, false}) {
+    sim::ResetMachine();
+    SetUp();
+    if (!present) machine().FailCall("SetDefaultDllDirectories", {.error = 127});
+    machine().windows.ScriptAnswer(win::IDNO);
+    sim::RunProcess("");
+    std::vector<Expected> expected{{"ProcessStart"}, {"SetDefaultDllDirectories", {0x800}}};
+    if (!present) expected.push_back({"SetDllDirectoryA", {""}});
+    expected.push_back({"InitCommonControls"});
+    EXPECT_TRUE(MatchesSequence(machine().Calls(), expected)) << present;
+    EXPECT_EQ(machine().CountCalls("SetDllDirectoryA"), present ? 0 : 1);
+  }
 }
 
 TEST_F(StartupTest, CleanUpModeStartsUpInOrder) {

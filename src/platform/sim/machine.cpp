@@ -141,6 +141,7 @@ ProcessResult RunProcess(const std::string& arguments) {
   app->m_pMainWnd = nullptr;
   TheMachine().Log("ProcessStart", {arguments});
   const ProcessResult result = RunProcess([app] {
+    win::RestrictDllSearch();
     app->InitInstance();
     return app->ExitInstance();
   });

@@ -54,6 +54,20 @@ std::string Narrow(char16_t c, UINT codePage) {
 
 void InitCommonControls() { M().Log("InitCommonControls"); }
 
+BOOL SetDefaultDllDirectories(DWORD directoryFlags) {
+  M().Log("SetDefaultDllDirectories", {directoryFlags});
+  if (const auto failure = M().Consult("SetDefaultDllDirectories")) {
+    M().SetLastError(failure->error != 0 ? failure->error : ERROR_PROC_NOT_FOUND);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL SetDllDirectoryA(const char* path) {
+  M().Log("SetDllDirectoryA", {path});
+  return TRUE;
+}
+
 HANDLE CreateMutexA(void*, BOOL initialOwner, const char* name) {
   M().Log("CreateMutexA", {name, initialOwner});
   if (const auto failure = M().Consult("CreateMutexA")) {

@@ -104,10 +104,8 @@ void CWinApp::EnableControlContainer() {
 }  // namespace win
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
-  // The program runs elevated from wherever it was downloaded. From here on, every DLL that
-  // the process loads by name, its own or the system's on its behalf, comes from the system
-  // folder, never from beside the executable or the current directory.
-  ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // The program runs elevated from wherever it was downloaded.
+  win::RestrictDllSearch();
   win::CWinApp* app = win::AfxGetApp();
   if (app == nullptr) return 0;
   app->m_hInstance = As<win::HINSTANCE>(instance);

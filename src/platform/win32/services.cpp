@@ -23,6 +23,15 @@ void InitCommonControls() {
   if (function != nullptr) function();
 }
 
+BOOL SetDefaultDllDirectories(DWORD directoryFlags) {
+  using Function = ::BOOL(WINAPI*)(::DWORD);
+  const auto function = win32::KernelFunction<Function>("SetDefaultDllDirectories");
+  if (function == nullptr) return FALSE;
+  return function(directoryFlags);
+}
+
+BOOL SetDllDirectoryA(const char* path) { return ::SetDllDirectoryA(path); }
+
 HANDLE CreateMutexA(void* securityAttributes, BOOL initialOwner, const char* name) {
   return As<HANDLE>(::CreateMutexA(static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes),
                                    initialOwner, name));

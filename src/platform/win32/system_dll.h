@@ -14,6 +14,25 @@ namespace win32 {
 // error set, when it cannot be loaded.
 ::HMODULE SystemModule(const wchar_t* dll);
 
+// The function, through the one function type that converts to any other without a warning.
+template <typename Function>
+Function AsFunction(FARPROC address) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}
+
+// A function of kernel32 (always loaded) that older Windows may not have: null, with
+// ERROR_PROC_NOT_FOUND, where it is missing. Newer functions are looked up this way rather than
+// imported, so that the loader does not refuse the whole program before its first line.
+template <typename Function>
+Function KernelFunction(const char* name) {
+  const FARPROC address = ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), name);
+  if (address == nullptr) {
+    ::SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+  return AsFunction<Function>(address);
+}
+
 // The named function of a system DLL; null, with the last error set, when the DLL or the
 // function cannot be had.
 template <typename Function>
@@ -25,8 +44,7 @@ Function SystemFunction(const wchar_t* dll, const char* name) {
     ::SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
-  // Through the one function type that converts to any other without a warning.
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+  return AsFunction<Function>(address);
 }
 
 }  // namespace win32
