@@ -18,10 +18,14 @@ bool SwallowsMouseMessage(win::WPARAM message);
 win::LRESULT BIOSUPDATE_CALLBACK KeyboardHookProc(int code, win::WPARAM wParam, win::LPARAM lParam);
 win::LRESULT BIOSUPDATE_CALLBACK MouseHookProc(int code, win::WPARAM wParam, win::LPARAM lParam);
 
-// Installs both hooks for all threads of the desktop; a hook that cannot be installed is told
-// in a box owned by `owner` and the lock goes on without it.
+// Installs both hooks for all threads of the desktop, on a thread of their own that services
+// them; a hook that cannot be installed is told in a box owned by `owner` and the lock goes on
+// without it.
 void InstallInputLock(win::HWND owner);
-// Removes each hook that is set.
+// Whether a hook is installed and not yet removed: a box shown now may get no click or key.
+bool InputLockInstalled();
+// Removes each hook that is set, and ends their thread. Only the first call after the
+// installation does anything; any thread may make it.
 void RemoveInputLock();
 
 }  // namespace guards

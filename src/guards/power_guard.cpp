@@ -1,5 +1,6 @@
 #include "guards/power_guard.h"
 
+#include "guards/input_lock.h"
 #include "platform/services.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"
@@ -10,10 +11,7 @@ namespace {
 // No scheme-specific policy is written: only the global one changes.
 constexpr win::POWER_ACTION_POLICY* kNoSchemePolicy = nullptr;
 
-bool Refuse(win::HWND owner, ui::TextId message) {
-  ui::WindowMessageBox(owner, ui::UiText(message), nullptr, win::MB_OK);
-  return false;
-}
+GuardOutcome Failed(ui::TextId message) { return {false, message}; }
 
 }  // namespace
 
@@ -54,34 +52,48 @@ win::GLOBAL_POWER_POLICY RestoredPolicy(const win::GLOBAL_POWER_POLICY& now, con
   return restored;
 }
 
+void TellPowerFailure(win::HWND owner, ui::TextId failure) {
+  if (InputLockInstalled()) {
+    win::OutputDebugStringA(ui::UiText(failure));
+    return;
+  }
+  ui::WindowMessageBox(owner, ui::UiText(failure), nullptr, win::MB_OK);
+}
+
 bool PowerSchemeGuard(int mode, SavedPowerPolicies& saved, win::HWND owner) {
+  const GuardOutcome outcome = ApplyPowerScheme(mode, saved);
+  if (outcome.failure) TellPowerFailure(owner, *outcome.failure);
+  return outcome.succeeded;
+}
+
+GuardOutcome ApplyPowerScheme(int mode, SavedPowerPolicies& saved) {
   // A restore with no saved copy would write the all-zero records: every button on "do
   // nothing" for good. It writes nothing instead.
-  if (mode == kPowerRestore && !saved.saved) return false;
+  if (mode == kPowerRestore && !saved.saved) return {false, std::nullopt};
 
-  if (win::CanUserWritePwrScheme() == 0) return Refuse(owner, ui::TextId::MsgPowerCanUserWrite);
+  if (win::CanUserWritePwrScheme() == 0) return Failed(ui::TextId::MsgPowerCanUserWrite);
   win::GLOBAL_POWER_POLICY policy;
-  if (win::ReadGlobalPwrPolicy(&policy) == 0) return Refuse(owner, ui::TextId::MsgPowerReadGlobalPolicy);
+  if (win::ReadGlobalPwrPolicy(&policy) == 0) return Failed(ui::TextId::MsgPowerReadGlobalPolicy);
   win::UINT scheme = 0;
-  if (win::GetActivePwrScheme(&scheme) == 0) return Refuse(owner, ui::TextId::MsgPowerGetActive);
+  if (win::GetActivePwrScheme(&scheme) == 0) return Failed(ui::TextId::MsgPowerGetActive);
 
   if (mode == kPowerSaveAndApply) {
     saved.policies = CopyToSave(policy);
     saved.saved = true;
     win::GLOBAL_POWER_POLICY applied = DoNothingPolicy(policy);
     if (win::SetActivePwrScheme(scheme, &applied, kNoSchemePolicy) == 0) {
-      return Refuse(owner, ui::TextId::MsgPowerSaveSetActive);
+      return Failed(ui::TextId::MsgPowerSaveSetActive);
     }
     win::OutputDebugStringA(ui::DebugLine(ui::DebugLineId::PowerOptionsApplied));
-    return true;
+    return {true, std::nullopt};
   }
 
   win::GLOBAL_POWER_POLICY restored = RestoredPolicy(policy, saved.policies);
   if (win::SetActivePwrScheme(scheme, &restored, kNoSchemePolicy) == 0) {
-    return Refuse(owner, ui::TextId::MsgPowerRestoreSetActive);
+    return Failed(ui::TextId::MsgPowerRestoreSetActive);
   }
   win::OutputDebugStringA(ui::DebugLine(ui::DebugLineId::PowerOptionsRestored));
-  return true;
+  return {true, std::nullopt};
 }
 
 }  // namespace guards

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <array>
+#include <optional>
 
 #include "platform/win_types.h"
+#include "ui/texts.h"
 
 namespace guards {
 
@@ -34,8 +36,20 @@ win::GLOBAL_POWER_POLICY DoNothingPolicy(const win::GLOBAL_POWER_POLICY& read);
 // The policy read now with the saved six put back.
 win::GLOBAL_POWER_POLICY RestoredPolicy(const win::GLOBAL_POWER_POLICY& now, const ButtonAndLidPolicies& saved);
 
-// Mode kPowerSaveAndApply or kPowerRestore. A failing step shows its message in a box owned by
-// `owner` and the guard returns false having changed nothing more.
+// What one pass of the guard came to: success, or the message of the step that failed (none
+// for a restore with no saved copy, which writes nothing and says nothing).
+struct GuardOutcome {
+  bool succeeded;
+  std::optional<ui::TextId> failure;
+};
+// Mode kPowerSaveAndApply or kPowerRestore, telling nobody; a failing step changes nothing more.
+GuardOutcome ApplyPowerScheme(int mode, SavedPowerPolicies& saved);
+// Tells a guard's failure in a box owned by `owner`. While the input lock is installed no click
+// or key could close that box, and the window's thread would wait in it for ever: the text then
+// goes to the debugger output only, and the finish (which restores once more after removing the
+// lock) tells what is still wrong.
+void TellPowerFailure(win::HWND owner, ui::TextId failure);
+// ApplyPowerScheme, then TellPowerFailure on a failure; true on success.
 bool PowerSchemeGuard(int mode, SavedPowerPolicies& saved, win::HWND owner);
 
 }  // namespace guards

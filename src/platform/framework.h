@@ -118,7 +118,8 @@ class CWinThread {
 
   virtual BOOL InitInstance();
   virtual int ExitInstance();
-  // The thread's message loop; a thread whose InitInstance returns false never gets here.
+  // The thread's message loop, until the quit request; then ExitInstance. A thread whose
+  // InitInstance returns false never gets here.
   virtual int Run();
 
   BOOL m_bAutoDelete = TRUE;

@@ -79,8 +79,6 @@ BOOL CWinThread::InitInstance() { return FALSE; }
 
 int CWinThread::ExitInstance() { return 0; }
 
-int CWinThread::Run() { return ExitInstance(); }
-
 DWORD BIOSUPDATE_CALLBACK CWinThread::ThreadEntry(void* parameter) {
   auto* thread = static_cast<CWinThread*>(parameter);
   // Deleted however the thread ends, also when its process ends under it.

@@ -31,6 +31,8 @@ std::uint64_t GetTickCount64();
 HANDLE CreateThread(void* securityAttributes, std::size_t stackSize, LPTHREAD_START_ROUTINE start,
                     void* parameter, DWORD creationFlags, DWORD* threadId);
 DWORD ResumeThread(HANDLE thread);
+HANDLE CreateEventA(void* securityAttributes, BOOL manualReset, BOOL initialState, const char* name);
+BOOL SetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 UINT GetSystemDirectoryA(char* buffer, UINT size);
 BOOL SetCurrentDirectoryA(const char* path);
@@ -115,6 +117,11 @@ int MessageBoxA(HWND owner, const char* text, const char* caption, UINT flags);
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
+// A message for a thread rather than a window (hwnd null in its queue).
+BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
+// PeekMessageA reduced to what the program asks of it: with PM_NOREMOVE and no filter it
+// makes sure the calling thread has a message queue, so that messages can be posted to it.
+void EnsureMessageQueue();
 BOOL SetWindowTextA(HWND window, const char* text);
 LONG GetWindowLongA(HWND window, int index);
 LONG SetWindowLongA(HWND window, int index, LONG value);

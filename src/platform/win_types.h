@@ -178,6 +178,8 @@ inline constexpr std::size_t MAX_PATH = 260;
   X(ERROR_PATH_NOT_FOUND, DWORD, 3)                                                               \
   X(ERROR_ACCESS_DENIED, DWORD, 5)                                                                \
   X(ERROR_PROC_NOT_FOUND, DWORD, 127)                                                             \
+  X(ERROR_INVALID_HANDLE, DWORD, 6)                                                               \
+  X(ERROR_INVALID_THREAD_ID, DWORD, 1444)                                                         \
   X(ERROR_WRITE_FAULT, DWORD, 29)                                                                 \
   X(ERROR_SHARING_VIOLATION, DWORD, 32)                                                           \
   X(ERROR_DISK_FULL, DWORD, 112)                                                                  \
@@ -278,6 +280,7 @@ inline constexpr std::size_t MAX_PATH = 260;
   X(DT_CENTER, UINT, 0x00000001)                                                                  \
   X(WM_CLOSE, UINT, 0x0010)                                                                       \
   X(WM_QUIT, UINT, 0x0012)                                                                        \
+  X(PM_NOREMOVE, UINT, 0x0000)                                                                    \
   X(WM_QUERYENDSESSION, UINT, 0x0011)                                                             \
   X(WM_QUERYDRAGICON, UINT, 0x0037)                                                               \
   X(WM_SETICON, UINT, 0x0080)                                                                     \

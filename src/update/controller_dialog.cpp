@@ -120,12 +120,14 @@ void CBiosUpdateDlg::AdvanceAnimation() {
 // ----- the end -----
 
 void CBiosUpdateDlg::UnlockMachine() {
-  // A restore that fails has said so; it is tried once more, since a passing failure must not
-  // leave the power button and the lid doing nothing for good.
-  if (!guards::PowerSchemeGuard(guards::kPowerRestore, m_savedPolicies, m_hWnd)) {
-    guards::PowerSchemeGuard(guards::kPowerRestore, m_savedPolicies, m_hWnd);
-  }
+  // A restore that fails is tried once more, since a passing failure must not leave the power
+  // button and the lid doing nothing for good. What still fails is told only once the input
+  // lock is gone: with it, nobody could answer the box, and the restart after a flash would
+  // never come.
+  guards::GuardOutcome restore = guards::ApplyPowerScheme(guards::kPowerRestore, m_savedPolicies);
+  if (!restore.succeeded) restore = guards::ApplyPowerScheme(guards::kPowerRestore, m_savedPolicies);
   guards::RemoveInputLock();
+  if (restore.failure) guards::TellPowerFailure(m_hWnd, *restore.failure);
   guards::RelaunchCompanion();
 }
 

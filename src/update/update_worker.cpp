@@ -1,6 +1,7 @@
 #include "update/update_worker.h"
 
 #include "app/working_folder.h"
+#include "guards/input_lock.h"
 #include "platform/handle.h"
 #include "platform/services.h"
 #include "ui/message_box.h"
@@ -129,7 +130,9 @@ void CHWDriverDownloadThread::RunUpdateSequence() {
 
   if (!folder || !tool || !RunFlashTool(FlashCommandLine(*folder, app::kCapsuleFileName), *folder, *tool)) {
     // The user is told; then the window's finish undoes the locks and ends the run without
-    // restart. Nothing was flashed, so no marker is written.
+    // restart. Nothing was flashed, so no marker is written. The input lock goes first: with
+    // it no click or key could close the box, and the finish would never come.
+    guards::RemoveInputLock();
     ui::AppMessageBox(Text(ui::TextId::MsgFlashToolNotStarted));
     Finish(kFinishWithoutRestart);
     return;

@@ -177,37 +177,61 @@ TEST(InputLock, DecidesByTheMessageNumberAlone) {
 
 class InputLockTest : public SimTest {};
 
+// Hooks another program installed earlier, later in the chain, with answers of their own.
+win::LRESULT BIOSUPDATE_CALLBACK EarlierKeyboardHook(int, win::WPARAM, win::LPARAM) { return 7; }
+win::LRESULT BIOSUPDATE_CALLBACK EarlierMouseHook(int, win::WPARAM, win::LPARAM) { return 9; }
+
 TEST_F(InputLockTest, HookProceduresSwallowOrPassOnDownTheChain) {
   sim::RunProcess([] {
+    machine().hooks.Install(win::WH_KEYBOARD_LL, &EarlierKeyboardHook, nullptr, 0);
+    machine().hooks.Install(win::WH_MOUSE_LL, &EarlierMouseHook, nullptr, 0);
     guards::InstallInputLock(kOwner);
-    const auto [keyboard, mouse] = std::pair{guards::g_keyboardHook, guards::g_mouseHook};
-    EXPECT_NE(keyboard, nullptr);
-    EXPECT_NE(mouse, nullptr);
+    EXPECT_NE(guards::g_keyboardHook, nullptr);
+    EXPECT_NE(guards::g_mouseHook, nullptr);
     EXPECT_EQ(guards::KeyboardHookProc(0, win::WM_KEYDOWN, 0), 1);
-    EXPECT_EQ(guards::KeyboardHookProc(0, win::WM_KEYUP, 0), 0);
     EXPECT_EQ(guards::MouseHookProc(0, win::WM_RBUTTONUP, 0), 1);
-    // A negative code is the system's: always passed on.
-    EXPECT_EQ(guards::KeyboardHookProc(-1, win::WM_KEYDOWN, 0), 0);
+    // Passed on through each hook's own handle, with the next hook's answer returned; a
+    // negative code is the system's and always passed on.
+    EXPECT_EQ(guards::KeyboardHookProc(0, win::WM_KEYUP, 0), 7);
+    EXPECT_EQ(guards::KeyboardHookProc(-1, win::WM_KEYDOWN, 0), 7);
+    EXPECT_EQ(guards::MouseHookProc(0, win::WM_MOUSEMOVE, 0), 9);
+    EXPECT_EQ(guards::MouseHookProc(-1, win::WM_LBUTTONDOWN, 0), 9);
     guards::RemoveInputLock();
     return 0;
   });
-  EXPECT_EQ(machine().hooks.leftAtProcessEnd, 0);
+  EXPECT_EQ(machine().hooks.leftAtProcessEnd, 2);  // the other program's
   EXPECT_TRUE(MatchesSequence(machine().Calls(), {{"SetWindowsHookExA", {win::WH_KEYBOARD_LL, 0x400000, 0}},
                                                   {"SetWindowsHookExA", {win::WH_MOUSE_LL, 0x400000, 0}},
                                                   {"UnhookWindowsHookEx"},
                                                   {"UnhookWindowsHookEx"}}));
 }
 
-TEST_F(InputLockTest, FailingKeyboardHookIsToldAndTheMouseHookStillComes) {
-  machine().FailCall("SetWindowsHookExA");
-  sim::RunProcess([] {
-    guards::InstallInputLock(kOwner);
-    return 0;
-  });
-  ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
-  EXPECT_EQ(machine().windows.MessageBoxes()[0].text, "Keyboard HOOK Error!!");
-  EXPECT_EQ(machine().windows.MessageBoxes()[0].flags, win::MB_OK);
-  EXPECT_EQ(machine().hooks.leftAtProcessEnd, 1);
+// One hook that cannot be installed is told; the other is installed all the same and swallows.
+TEST_F(InputLockTest, EitherHookFailingAloneIsToldAndTheOtherStillSwallows) {
+  const struct {
+    int failing;  // 1: the keyboard hook's installation, 2: the mouse hook's
+    const char* told;
+    bool keyboardLeft;
+  } cases[] = {{1, "Keyboard HOOK Error!!", false}, {2, "Mouse HOOK Error!!", true}};
+  for (const auto& c : cases) {
+    sim::ResetMachine();
+    SetUp();
+    machine().FailCall("SetWindowsHookExA", {.occurrence = c.failing});
+    sim::RunProcess([&] {
+      guards::InstallInputLock(kOwner);
+      const sim::InstalledHook* keyboard = machine().hooks.First(true);
+      const sim::InstalledHook* mouse = machine().hooks.First(false);
+      EXPECT_EQ(keyboard != nullptr, c.keyboardLeft) << c.told;
+      EXPECT_EQ(mouse != nullptr, !c.keyboardLeft) << c.told;
+      EXPECT_TRUE(keyboard == nullptr || sim::Hooks::Call(*keyboard, win::WM_KEYDOWN));
+      EXPECT_TRUE(mouse == nullptr || sim::Hooks::Call(*mouse, win::WM_LBUTTONDOWN));
+      return 0;
+    });
+    ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u) << c.told;
+    EXPECT_EQ(machine().windows.MessageBoxes()[0].text, c.told);
+    EXPECT_EQ(machine().windows.MessageBoxes()[0].flags, win::MB_OK);
+    EXPECT_EQ(machine().hooks.leftAtProcessEnd, 1);
+  }
 }
 
 // ----- commands and the companion program -----

@@ -67,6 +67,10 @@ class UpdateRunTest : public SimTest {
     return texts;
   }
 
+  // The worker's thread is the second one the run starts; the input lock's is the first.
+  static const sim::CallRecord& WorkerStart() {
+    return machine().Calls()[machine().IndexOfCall("ResumeThread", machine().IndexOfCall("ResumeThread") + 1)];
+  }
   static bool MarkerWritten() {
     const auto value = machine().registry.ValueOf(kMarkerKey, "Version");
     return value && *value == sim::RegistryValue{win::REG_SZ, "1.15.1404.0702"};
@@ -169,6 +173,7 @@ TEST_F(UpdateRunTest, InitialisationAndUpdateStartTakeTheirStepsInOrder) {
   EXPECT_TRUE(MatchesSequence({calls.begin() + machine().IndexOfCall("MessageBoxA"), firstTick},
                               {{"MessageBoxA", {"BIOS update", 0x34}},
                                {"SetActivePwrScheme", {1, 1, 0}},
+                               {"ResumeThread"},
                                {"SetWindowsHookExA", {win::WH_KEYBOARD_LL}},
                                {"SetWindowsHookExA", {win::WH_MOUSE_LL}},
                                Optional({"ProcessStarted", {"cmd.exe"}}),
@@ -214,7 +219,7 @@ TEST_F(UpdateRunTest, SlowStepsDoNotPushTheScheduleBack) {
     machine().SlowCall(api, ms);
   }
   RunWithBios(u"47K31RA9");
-  const std::uint64_t started = machine().FirstCall("ResumeThread").timeMs;
+  const std::uint64_t started = WorkerStart().timeMs;
   const auto since = [&](std::optional<std::uint64_t> shown) { return *shown + kWorkerStartMs - started; };
   EXPECT_EQ(since(ShownAt(TextId::StatusLoading)), 3000u);
   EXPECT_EQ(since(ShownAt(TextId::StatusVerifying)), 5000u);
@@ -278,18 +283,43 @@ TEST_F(UpdateRunTest, RefusalFinishesWithoutRestart) {
   EXPECT_TRUE(machine().processes.RestartRequests().empty());
 }
 
-TEST_F(UpdateRunTest, LockIsInPlaceWhileTheWorkerRuns) {
-  machine().windows.ScheduleInput({4000, true, win::WM_KEYDOWN});
-  machine().windows.ScheduleInput({4000, true, win::WM_KEYUP});
-  machine().windows.ScheduleInput({4100, false, win::WM_LBUTTONDOWN});
-  machine().windows.ScheduleInput({4100, false, win::WM_MOUSEMOVE});
+// The window's thread blocks for seconds at a time while the lock is on: the companion stop and
+// the restart (each waits for its command), the two payload writes, the 500 ms pause, the
+// identity query. The system drops a low-level hook whose thread does not answer within its
+// time-out, so a press every 100 ms through all of them, and on to the finish, must find both
+// hooks still there and be swallowed; releases and the pointer pass. The next step starts only
+// when each command has ended.
+TEST_F(UpdateRunTest, LockSwallowsEveryPressDuringEachBlockingStepUntilTheFinish) {
+  constexpr std::uint64_t kCommandMs = 800;
+  sim::Program slowCommand;
+  slowCommand.runMs = kCommandMs;
+  machine().processes.Install("C:\\Windows\\System32\\taskkill.exe", slowCommand);
+  machine().processes.Install("C:\\Windows\\System32\\shutdown.exe", slowCommand);
+  machine().SlowCall("WriteFile", 700);
+  machine().SlowCall("EnumNext", 700);
+  constexpr std::uint64_t kFirst = 100, kLast = 15000, kEvery = 100;
+  for (std::uint64_t at = kFirst; at <= kLast; at += kEvery) {
+    machine().windows.ScheduleInput({at, true, win::WM_KEYDOWN});
+    machine().windows.ScheduleInput({at, false, win::WM_LBUTTONDOWN});
+    machine().windows.ScheduleInput({at + kEvery / 2, true, win::WM_KEYUP});
+    machine().windows.ScheduleInput({at + kEvery / 2, false, win::WM_MOUSEMOVE});
+  }
   RunWithBios(u"47K31RA9");
-  const auto& outcomes = machine().windows.InputOutcomes();
-  ASSERT_EQ(outcomes.size(), 4u);
-  EXPECT_TRUE(outcomes[0].swallowed);
-  EXPECT_FALSE(outcomes[1].swallowed);
-  EXPECT_TRUE(outcomes[2].swallowed);
-  EXPECT_FALSE(outcomes[3].swallowed);
+  EXPECT_EQ(machine().hooks.timedOut, 0);
+  const std::uint64_t finish = machine().FirstCall("PostMessageA").timeMs;
+  ASSERT_GT(finish, kLast);
+  int presses = 0;
+  for (const sim::InputOutcome& outcome : machine().windows.InputOutcomes()) {
+    const bool press = outcome.event.message == win::WM_KEYDOWN || outcome.event.message == win::WM_LBUTTONDOWN;
+    EXPECT_EQ(outcome.swallowed, press) << outcome.event.message << " at " << outcome.event.atMs;
+    presses += press ? 1 : 0;
+  }
+  EXPECT_EQ(presses, 2 * 150);
+  // Each command took its time, and what follows it waited for its end.
+  const sim::SimProcess stop = machine().processes.Started("taskkill.exe").at(0);
+  EXPECT_EQ(machine().Calls()[machine().IndexOfCall("CreateFileA")].timeMs, stop.startedAtMs + kCommandMs);
+  const sim::SimProcess shutdown = machine().processes.Started("shutdown.exe").at(0);
+  EXPECT_EQ(machine().FirstCall("PostQuitMessage").timeMs, shutdown.startedAtMs + kCommandMs);
   // During the run: all six policies do nothing.
   ASSERT_GE(machine().power.Writes().size(), 2u);
   for (const win::POWER_ACTION_POLICY& p : {machine().power.Writes()[0].policy.user.PowerButtonAc,
@@ -423,8 +453,34 @@ TEST_F(UpdateRunTest, PowerGuardFailureShowsItsMessageAndEndsWithNothingLocked) 
   ExpectMachineRestored();
 }
 
+// A restore that still fails at the finish is told only once the input lock is gone, so that
+// the box can be answered and the restart after the flash still comes; the end of the session (or
+// a close request) while the lock is on tells it to the debugger output only.
+TEST_F(UpdateRunTest, RestoreThatFailsIsToldInABoxThatCanBeAnswered) {
+  // Both restore attempts of the finish fail; the end-of-session query's, earlier, too.
+  machine().FailCall("SetActivePwrScheme", {.occurrence = 2, .times = 3});
+  machine().windows.ScheduleMessage({6000, win::WM_QUERYENDSESSION});
+  const sim::ProcessResult result = RunWithBios(u"47K31RA9", {{win::IDOK, 1500}});
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_FALSE(result.stalled);
+  ASSERT_EQ(machine().windows.MessageBoxes().size(), 2u);
+  const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[1];
+  EXPECT_EQ(box.text, "RESTORE SetActivePwrScheme Error");
+  EXPECT_EQ(box.closedAtMs - box.openedAtMs, 1500u);
+  EXPECT_EQ(std::count(machine().debugOutput.begin(), machine().debugOutput.end(),
+                       std::string("RESTORE SetActivePwrScheme Error")), 1);
+  const int finish = machine().IndexOfCall("Message", machine().IndexOfCall("PostMessageA"));
+  EXPECT_TRUE(MatchesSequence({machine().Calls().begin() + finish, machine().Calls().end()},
+                              {{"SetActivePwrScheme"}, {"SetActivePwrScheme"}, {"UnhookWindowsHookEx"},
+                               {"UnhookWindowsHookEx"}, {"MessageBoxA", {"BIOSUpdate", 0}},
+                               {"ShellExecuteA"}, {"ShellExecuteA"}, {"KillTimer", {kAnimationTimer}},
+                               {"CreateProcessA"}, {"PostQuitMessage", {0}}}));
+  EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
+  EXPECT_EQ(machine().hooks.leftAtProcessEnd, 0);
+}
+
 TEST_F(UpdateRunTest, WorkerThatCannotStartUndoesTheLocksBeforeQuitting) {
-  machine().FailCall("CreateThread");
+  machine().FailCall("CreateThread", {.occurrence = 2});
   const sim::ProcessResult result = RunWithBios(u"47K31RA9");
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_FALSE(result.stalled);
@@ -443,7 +499,9 @@ TEST_F(UpdateRunTest, FlashToolThatCannotStartIsToldAndTheFinishUndoesTheLocks) 
   const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[1];
   EXPECT_EQ(box.text, "Cannot excute WinFlash64.exe");
   EXPECT_EQ(box.flags, win::MB_OK | win::MB_ICONEXCLAMATION);
-  EXPECT_EQ(box.thread, 1);
+  EXPECT_EQ(box.thread, 2);  // the worker's (the input lock's thread is 1)
+  // The lock was gone before the box opened, or no click or key could have closed it.
+  EXPECT_LT(machine().IndexOfCall("UnhookWindowsHookEx"), machine().IndexOfCall("MessageBoxA", machine().IndexOfCall("MessageBoxA") + 1));
   // The window went on animating while the box was open.
   int ticks = 0;
   for (const sim::CallRecord& r : machine().Calls()) {
@@ -520,7 +578,7 @@ TEST_F(UpdateRunTest, EnumerationThatTimesOutWaitsTwoSecondsAndLeavesTheVersionE
   EXPECT_EQ(ShownAt(TextId::StatusWrongModel), 2000u + 7000u);
   EXPECT_EQ(machine().FirstCall("EnumNext").args, (std::vector<sim::Arg>{2000, 1}));
   // The worker starts only after the query, 2 s later than usual.
-  EXPECT_EQ(machine().FirstCall("CreateThread").timeMs, kWorkerStartMs + 2000);
+  EXPECT_EQ(WorkerStart().timeMs, kWorkerStartMs + 2000);
 }
 
 // The version in the thread's code page, upper-cased by its rules: a double-byte character keeps

@@ -25,6 +25,10 @@ readonly POLL_S=0.05
 # the window's thread asks WMI for the BIOS version and writes the capsule; input sent while it
 # is busy would wait for its hooks, or pass them once they time out. The lock is measured after.
 readonly COVER_TO_IDLE_MS=2500
+# Sent from the moment the screen is covered, while the window's thread sleeps, queries WMI and
+# writes the capsule: the hooks must answer from a thread of their own, or the system would let
+# the key-downs through (Windows 7 and later drop such a hook for good).
+readonly STREAM_INPUT=key-down:41 STREAM_COUNT=40 STREAM_GAP_MS=50
 # From the answer to the finish message of a run refused as the wrong model, at the least: the
 # start timer after the screen is covered (500 ms wait, 500 ms timer), then the worker's start
 # delay, loading delay, two step pauses and the refusal pause (1000 + 2000 + 2000 + 2000 +
@@ -169,7 +173,18 @@ if ! covered_ms=$(wait_covered); then
   exit 1
 fi
 
-sleep "$(awk -v ms="$COVER_TO_IDLE_MS" 'BEGIN { print ms / 1000 }')"
+stream_from=$(line_count)
+stream_started_ms=$(now_ms)
+answer_us=$(probe stream "$STREAM_INPUT" "$STREAM_COUNT" "$STREAM_GAP_MS" 2>/dev/null | tr -d '\r')
+streamed=$(tail -n +"$((stream_from + 1))" "$watch_file" | tr -d '\r' | awk '$3 == "probe" { print $1 }')
+echo "hooks' answer time while the window's thread is blocked (from +$((stream_started_ms - covered_ms)) ms" \
+  "after the screen was covered, ${STREAM_COUNT} key-downs): $(sort -n <<<"$answer_us" |
+  awk '{ v[NR] = $1 } END { printf "median %d us, max %d us", v[int((NR + 1) / 2)], v[NR] }')"
+expect "key-downs sent while the window's thread is blocked: all answered" "$STREAM_COUNT" "$(grep -c . <<<"$answer_us")"
+expect "key-downs sent while the window's thread is blocked reach the probe (times)" 0 \
+  "$(count_of "$streamed" "$STREAM_INPUT")"
+idle_left_ms=$((COVER_TO_IDLE_MS - ($(now_ms) - covered_ms)))
+((idle_left_ms > 0)) && sleep "$(awk -v ms="$idle_left_ms" 'BEGIN { print ms / 1000 }')"
 locked_ms=$(($(now_ms) - answered_ms))
 locked=$(inject_and_collect)
 echo "lock on (inputs sent at +${locked_ms} ms after the answer, screen covered at" \

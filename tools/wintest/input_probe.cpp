@@ -15,6 +15,10 @@
 //       INPUT is key-down:VK or key-up:VK (VK in hex), left-down, left-up, right-down,
 //       right-up, middle-down, middle-up, x-down, x-up, wheel or move; EVENT in the watch
 //       output uses the same names.
+//   input_probe stream INPUT COUNT GAP_MS
+//       Sends INPUT COUNT times, GAP_MS apart, and prints how long each SendInput took in
+//       microseconds, one a line: SendInput returns once every low-level hook has answered,
+//       so this is the hooks' answer time.
 //   input_probe post CLASS CAPTION MESSAGE WPARAM LPARAM [MESSAGE WPARAM LPARAM]...
 //       Posts each MESSAGE, in order, to the top-level window FindWindowA(CLASS, CAPTION)
 //       finds. Numbers are decimal, or hex with a 0x prefix.
@@ -349,6 +353,30 @@ int cmdInject(std::span<char* const> args) {
   return kExitOk;
 }
 
+constexpr unsigned long kMaxStreamCount = 10000;
+constexpr unsigned long kMaxGapMs = 10000;
+constexpr long long kMicrosecondsPerSecond = 1000000;
+
+int cmdStream(std::span<char* const> args) {
+  INPUT input = parseInput(args[0]);
+  const unsigned long count = parseNumber(args[1], "COUNT");
+  const unsigned long gapMs = parseNumber(args[2], "GAP_MS");
+  if (count == 0 || count > kMaxStreamCount || gapMs > kMaxGapMs) throw UsageError{"COUNT or GAP_MS out of range"};
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  for (unsigned long i = 0; i < count; ++i) {
+    LARGE_INTEGER before;
+    LARGE_INTEGER after;
+    QueryPerformanceCounter(&before);
+    if (SendInput(1, &input, sizeof input) != 1) throw Failure{errorText("SendInput failed")};
+    QueryPerformanceCounter(&after);
+    std::printf("%lld\n", (after.QuadPart - before.QuadPart) * kMicrosecondsPerSecond / frequency.QuadPart);
+    std::fflush(stdout);
+    Sleep(gapMs);
+  }
+  return kExitOk;
+}
+
 // ---------------------------------------------------------------------------
 // post
 
@@ -398,6 +426,7 @@ constexpr size_t kAnyCount = static_cast<size_t>(-1);
 constexpr Command kCommands[] = {
     {"watch", "SECONDS OUT_FILE", 2, 2, cmdWatch},
     {"inject", "INPUT...", 1, kAnyCount, cmdInject},
+    {"stream", "INPUT COUNT GAP_MS", 3, 3, cmdStream},
     {"post", "CLASS CAPTION MESSAGE WPARAM LPARAM [MESSAGE WPARAM LPARAM]...", 5, kAnyCount,
      cmdPost},
 };

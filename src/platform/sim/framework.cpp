@@ -81,6 +81,15 @@ LONG_PTR CDialog::DoModal() {
   return 0;
 }
 
+int CWinThread::Run() {
+  sim::Machine& machine = sim::TheMachine();
+  while (std::optional<MSG> msg = machine.windows.NextMessage(sim::kNever)) {
+    if (msg->message == WM_QUIT) break;
+    if (msg->hwnd != nullptr) machine.windows.Deliver(*msg, false);
+  }
+  return ExitInstance();
+}
+
 void CWinApp::EnableControlContainer() { sim::TheMachine().Log("AfxEnableControlContainer"); }
 
 }  // namespace win

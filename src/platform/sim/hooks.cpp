@@ -21,7 +21,7 @@ int Hooks::InstalledCount(int kind) const {
 win::HHOOK Hooks::Install(int kind, win::HOOKPROC procedure, win::HINSTANCE module, win::DWORD threadId) {
   const auto handle = reinterpret_cast<win::HHOOK>(nextHandle_);
   nextHandle_ += sizeof(void*);
-  installed_.push_back({handle, kind, procedure, module, threadId});
+  installed_.push_back({handle, kind, procedure, module, threadId, TheMachine().CurrentThread()});
   ++everInstalled;
   return handle;
 }
@@ -30,14 +30,20 @@ bool Hooks::Remove(win::HHOOK hook) {
   return std::erase_if(installed_, [&](const InstalledHook& h) { return h.handle == hook; }) != 0;
 }
 
-bool Hooks::Run(bool keyboard, win::UINT message) {
+const InstalledHook* Hooks::First(bool keyboard) const {
   const int kind = keyboard ? win::WH_KEYBOARD_LL : win::WH_MOUSE_LL;
   for (auto it = installed_.rbegin(); it != installed_.rend(); ++it) {
-    if (it->kind != kind) continue;
-    // The first hook of the chain decides; it passes on through CallNextHookEx.
-    return it->procedure(kHookAction, message, 0) != 0;
+    if (it->kind == kind) return &*it;
   }
-  return false;
+  return nullptr;
+}
+
+// The first hook of the chain decides; it passes on through CallNextHookEx.
+bool Hooks::Call(const InstalledHook& hook, win::UINT message) { return hook.procedure(kHookAction, message, 0) != 0; }
+
+void Hooks::TimeOut(win::HHOOK hook) {
+  ++timedOut;
+  Remove(hook);
 }
 
 win::LRESULT Hooks::CallNext(win::HHOOK hook, int code, win::WPARAM wParam, win::LPARAM lParam) {

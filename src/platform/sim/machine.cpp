@@ -131,6 +131,9 @@ void Machine::EndProcess() {
   // The system releases what a process held when it ends.
   ownMutexes_.clear();
   handles_.clear();
+  threadOfHandle.clear();
+  threadOfId.clear();
+  events.clear();
   windows.EndProcess();
   hooks.EndProcess();
 }

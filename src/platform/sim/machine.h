@@ -98,6 +98,15 @@ class Machine {
   bool CreateMutex(const std::string& name);
   // Threads made suspended, started by ResumeThread.
   std::map<win::HANDLE, std::function<void()>> suspendedThreads;
+  // The scheduler's thread behind a thread handle and behind a thread id, once it runs.
+  std::map<win::HANDLE, int> threadOfHandle;
+  std::map<win::DWORD, int> threadOfId;
+  // Events (manual reset): whether set, and the threads waiting for them.
+  struct Event {
+    bool set = false;
+    std::vector<int> waiters;
+  };
+  std::map<win::HANDLE, Event> events;
 
   void BeginProcess();
   void EndProcess();

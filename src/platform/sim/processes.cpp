@@ -328,6 +328,19 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     M().SetLastError(ErrorOr(*failure, ERROR_INVALID_PARAMETER));
     return WAIT_FAILED;
   }
+  const std::uint64_t deadline = milliseconds == INFINITE ? sim::kNever : M().Now() + milliseconds;
+  if (const auto thread = M().threadOfHandle.find(handle); thread != M().threadOfHandle.end()) {
+    return M().scheduler().WaitForThreadEnd(thread->second, deadline) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+  }
+  if (M().HandleKind(handle) == "event") {
+    for (;;) {
+      sim::Machine::Event& event = M().events[handle];
+      if (event.set) return WAIT_OBJECT_0;
+      if (M().Now() >= deadline) return WAIT_TIMEOUT;
+      event.waiters.push_back(M().CurrentThread());
+      M().scheduler().WaitForWake(deadline);
+    }
+  }
   const int pid = ProcessIdOf(handle);
   if (pid == 0) {
     M().SetLastError(ERROR_INVALID_PARAMETER);

@@ -80,7 +80,16 @@ void Scheduler::RunThread(ThreadId id, const std::function<void()>& body) {
     RequestProcessEnd(std::nullopt, false);
   }
   std::unique_lock lock(mutex_);
-  threads_[static_cast<std::size_t>(id)]->finished = true;
+  Thread& self = *threads_[static_cast<std::size_t>(id)];
+  self.finished = true;
+  for (const ThreadId joiner : self.joiners) {
+    Thread& waiting = *threads_[static_cast<std::size_t>(joiner)];
+    if (!waiting.finished && waiting.wakeAt > now_) {
+      waiting.wakeAt = now_;
+      waiting.order = nextOrder_++;
+    }
+  }
+  self.joiners.clear();
   Switch(lock);
 }
 
@@ -119,6 +128,19 @@ void Scheduler::Wake(ThreadId thread) {
   if (target.finished || target.wakeAt <= now_) return;
   target.wakeAt = now_;
   target.order = nextOrder_++;
+}
+
+bool Scheduler::WaitForThreadEnd(ThreadId thread, std::uint64_t deadline) {
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      Thread& target = *threads_.at(static_cast<std::size_t>(thread));
+      if (target.finished) return true;
+      if (deadline != kNever && now_ >= deadline) return false;
+      target.joiners.push_back(Current());
+    }
+    WaitForWake(deadline);
+  }
 }
 
 // Hands the baton to the thread due first (possibly the caller) and waits until it comes

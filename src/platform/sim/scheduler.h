@@ -63,6 +63,9 @@ class Scheduler {
   void WaitForWake(std::uint64_t deadline);
   // Makes a waiting thread due now; the caller keeps the baton.
   void Wake(ThreadId thread);
+  // The calling thread waits until `thread` has ended or the clock reaches `deadline`; true
+  // when it has ended.
+  bool WaitForThreadEnd(ThreadId thread, std::uint64_t deadline);
 
   // Ends the process from the calling thread: every other thread is unwound and joined.
   // Called on the main thread when the program returns, stalls or exits.
@@ -78,6 +81,7 @@ class Scheduler {
     std::uint64_t order = 0;  // when it began to wait: the tie-breaker
     bool finished = false;
     bool terminate = false;
+    std::vector<ThreadId> joiners;  // waiting for this thread's end
     std::thread native;
   };
 

@@ -117,6 +117,43 @@ void Sleep(DWORD milliseconds) {
 // The virtual clock; not logged, since reading the clock is not something the machine sees.
 std::uint64_t GetTickCount64() { return M().Now(); }
 
+namespace {
+
+// A thread's id is its handle's number.
+DWORD IdOf(HANDLE thread) { return static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(thread)); }
+
+void StartSimThread(HANDLE handle, std::function<void()> body) {
+  const int thread = M().scheduler().StartThread(std::move(body));
+  M().threadOfHandle[handle] = thread;
+  M().threadOfId[IdOf(handle)] = thread;
+}
+
+}  // namespace
+
+HANDLE CreateEventA(void*, BOOL manualReset, BOOL initialState, const char*) {
+  M().Log("CreateEventA", {manualReset, initialState});
+  if (const auto failure = M().Consult("CreateEventA")) {
+    M().SetLastError(failure->error != 0 ? failure->error : ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  const HANDLE event = M().NewHandle("event");
+  M().events[event].set = initialState != FALSE;
+  return event;
+}
+
+BOOL SetEvent(HANDLE event) {
+  M().Log("SetEvent");
+  const auto it = M().events.find(event);
+  if (it == M().events.end()) {
+    M().SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  it->second.set = true;
+  for (const int waiter : it->second.waiters) M().scheduler().Wake(waiter);
+  it->second.waiters.clear();
+  return TRUE;
+}
+
 HANDLE CreateThread(void*, std::size_t stackSize, LPTHREAD_START_ROUTINE start, void* parameter,
                     DWORD creationFlags, DWORD* threadId) {
   M().Log("CreateThread", {stackSize, creationFlags});
@@ -130,9 +167,9 @@ HANDLE CreateThread(void*, std::size_t stackSize, LPTHREAD_START_ROUTINE start, 
   if ((creationFlags & CREATE_SUSPENDED) != 0) {
     M().suspendedThreads[handle] = body;
   } else {
-    M().scheduler().StartThread(body);
+    StartSimThread(handle, body);
   }
-  if (threadId != nullptr) *threadId = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(handle));
+  if (threadId != nullptr) *threadId = IdOf(handle);
   return handle;
 }
 
@@ -144,7 +181,7 @@ DWORD ResumeThread(HANDLE thread) {
   }
   const auto pending = M().suspendedThreads.find(thread);
   if (pending == M().suspendedThreads.end()) return 0;
-  M().scheduler().StartThread(std::move(pending->second));
+  StartSimThread(thread, std::move(pending->second));
   M().suspendedThreads.erase(pending);
   return 1;
 }

@@ -19,6 +19,17 @@ Machine& M() { return TheMachine(); }
 
 std::uintptr_t Key(win::HWND window) { return reinterpret_cast<std::uintptr_t>(window); }
 
+// A user whose click and key went nowhere tries again after this long.
+constexpr std::uint64_t kUserTriesAgainMs = 1000;
+
+// Whether the user's click, or else the Enter key, gets past the low-level hooks to a box.
+bool UserCanAnswer() {
+  const InstalledHook* mouse = M().hooks.First(false);
+  if (mouse == nullptr || !Hooks::Call(*mouse, win::WM_LBUTTONDOWN)) return true;
+  const InstalledHook* keyboard = M().hooks.First(true);
+  return keyboard == nullptr || !Hooks::Call(*keyboard, win::WM_KEYDOWN);
+}
+
 }  // namespace
 
 Windows::Windows() : screenWidth_(kDefaultScreenWidth), screenHeight_(kDefaultScreenHeight) {
@@ -92,6 +103,13 @@ bool Windows::Post(win::HWND window, win::UINT message, win::WPARAM wParam, win:
 
 void Windows::PostQuit(int) { queues_[M().CurrentThread()].quit = true; }
 
+bool Windows::PostToThread(int thread, win::UINT message, win::WPARAM wParam, win::LPARAM lParam) {
+  if (!M().scheduler().IsAlive(thread)) return false;
+  queues_[thread].posted.push_back({nullptr, message, wParam, lParam});
+  if (thread != M().CurrentThread()) M().scheduler().Wake(thread);
+  return true;
+}
+
 win::UINT_PTR Windows::SetTimer(win::HWND window, win::UINT_PTR id, win::UINT elapseMs) {
   if (Find(window) == nullptr) return 0;
   std::erase_if(timers_, [&](const Timer& t) { return t.window == window && t.id == id; });
@@ -121,23 +139,32 @@ bool Windows::Validate(win::HWND window) {
   return true;
 }
 
-// Key and mouse events reach the low-level hooks first; what they let through is queued for
-// the thread's first window, as the system would for the window with the focus.
+// Key and mouse events reach the low-level hooks first, each on the thread that installed it,
+// when that thread next asks for a message; what they let through is queued for the main
+// thread's first window, as the system would for the window with the focus. A hook whose
+// thread has not asked within the time-out is removed, as Windows does.
 void Windows::RunDueInput(int thread) {
-  if (thread != Scheduler::kMainThread) return;
   while (!input_.empty()) {
     const auto due = std::min_element(input_.begin(), input_.end(),
                                       [](const InputEvent& a, const InputEvent& b) { return a.atMs < b.atMs; });
     if (due->atMs > M().Now()) return;
     const InputEvent event = *due;
+    const InstalledHook* hook = M().hooks.First(event.keyboard);
+    if (hook != nullptr && M().Now() >= event.atMs + kLowLevelHooksTimeoutMs) {
+      M().Log("HookTimedOut", {hook->kind}, Kind::Event);
+      M().hooks.TimeOut(hook->handle);
+      continue;
+    }
+    if (hook != nullptr && hook->thread != thread) return;  // its own thread may still take it
     input_.erase(due);
-    const bool swallowed = M().hooks.Run(event.keyboard, event.message);
+    const bool swallowed = hook != nullptr && Hooks::Call(*hook, event.message);
     inputOutcomes_.push_back({event, swallowed});
     M().Log("Input", {event.keyboard ? "keyboard" : "mouse", event.message, swallowed ? 1 : 0}, Kind::Event);
     if (swallowed) continue;
     for (const auto& [key, window] : windows_) {
-      if (window.thread == thread) {
-        queues_[thread].posted.push_back({reinterpret_cast<win::HWND>(key), event.message, 0, 0});
+      if (window.thread == Scheduler::kMainThread) {
+        queues_[Scheduler::kMainThread].posted.push_back({reinterpret_cast<win::HWND>(key), event.message, 0, 0});
+        WakeOwner(reinterpret_cast<win::HWND>(key));
         break;
       }
     }
@@ -203,8 +230,15 @@ std::uint64_t Windows::NextWake(int thread) const {
     const auto w = windows_.find(Key(timer.window));
     if (w != windows_.end() && w->second.thread == thread) next = std::min(next, timer.dueMs);
   }
+  // Input wakes the thread whose hook takes it first, or the main thread when no hook does; the
+  // main thread also wakes when a hook's time-out ends, so that the event reaches its window.
+  for (const InputEvent& event : input_) {
+    const InstalledHook* hook = M().hooks.First(event.keyboard);
+    const int taker = hook != nullptr ? hook->thread : Scheduler::kMainThread;
+    if (taker == thread) next = std::min(next, event.atMs);
+    if (hook != nullptr && thread == Scheduler::kMainThread) next = std::min(next, event.atMs + kLowLevelHooksTimeoutMs);
+  }
   if (thread == Scheduler::kMainThread) {
-    for (const InputEvent& event : input_) next = std::min(next, event.atMs);
     for (const OutsideMessage& message : outside_) next = std::min(next, message.atMs);
   }
   return next;
@@ -240,13 +274,21 @@ int Windows::ShowMessageBox(win::HWND owner, const char* text, const char* capti
   const std::size_t index = boxes_.size();
   boxes_.push_back({owner, text, caption, flags, answer.answer, M().CurrentThread(), opened, opened});
   // The box's own loop: the thread's windows go on getting their messages until the user
-  // answers. The quit request ends the box early and is left for the outer loop.
-  while (std::optional<win::MSG> msg = NextMessage(opened + answer.afterMs)) {
-    if (msg->message == win::WM_QUIT) {
-      PostQuit(0);
-      break;
+  // answers. The quit request ends the box early and is left for the outer loop. The answer is
+  // a click or a key: while the program's own input lock swallows both, the user tries again
+  // and again, and the box stays open.
+  std::uint64_t answerAt = opened + answer.afterMs;
+  for (bool quit = false; !quit;) {
+    while (std::optional<win::MSG> msg = NextMessage(answerAt)) {
+      if (msg->message == win::WM_QUIT) {
+        PostQuit(0);
+        quit = true;
+        break;
+      }
+      Deliver(*msg, false);
     }
-    Deliver(*msg, false);
+    if (quit || UserCanAnswer()) break;
+    answerAt = M().Now() + kUserTriesAgainMs;
   }
   boxes_[index].closedAtMs = M().Now();
   M().Log("MessageBoxClosed", {answer.answer}, Kind::Event);
@@ -306,6 +348,22 @@ void PostQuitMessage(int exitCode) {
   M().Log("PostQuitMessage", {exitCode});
   W().PostQuit(exitCode);
 }
+
+BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+  M().Log("PostThreadMessageA", {message, wParam});
+  if (const auto failure = M().Consult("PostThreadMessageA")) {
+    M().SetLastError(ErrorOr(*failure, ERROR_NOT_ENOUGH_QUOTA));
+    return FALSE;
+  }
+  const auto thread = M().threadOfId.find(threadId);
+  if (thread == M().threadOfId.end() || !W().PostToThread(thread->second, message, wParam, lParam)) {
+    M().SetLastError(ERROR_INVALID_THREAD_ID);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void EnsureMessageQueue() { M().Log("PeekMessageA"); }
 
 BOOL SetWindowTextA(HWND window, const char* text) {
   M().Log("SetWindowTextA", {text});

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/framework.h"
+#include "platform/sim/hooks.h"
 #include "platform/win_types.h"
 
 namespace sim {
@@ -114,6 +115,8 @@ class Windows {
   Window* Find(win::HWND window);
   bool Post(win::HWND window, win::UINT message, win::WPARAM wParam, win::LPARAM lParam);
   void PostQuit(int exitCode);
+  // A message for a thread, not a window; false when the thread has ended.
+  bool PostToThread(int thread, win::UINT message, win::WPARAM wParam, win::LPARAM lParam);
   // The calling thread's next message; WM_QUIT for the quit request. With a deadline, nothing
   // when the deadline comes first (a message box's answer).
   std::optional<win::MSG> NextMessage(std::uint64_t deadline);

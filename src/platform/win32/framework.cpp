@@ -96,6 +96,15 @@ LONG_PTR CDialog::DoModal() {
   return 0;
 }
 
+int CWinThread::Run() {
+  ::MSG native;
+  while (::GetMessageA(&native, nullptr, 0, 0) > 0) {
+    ::TranslateMessage(&native);
+    ::DispatchMessageA(&native);
+  }
+  return ExitInstance();
+}
+
 void CWinApp::EnableControlContainer() {
   // Dialogs of this program host no ActiveX controls; the common controls are registered by
   // InitCommonControls.

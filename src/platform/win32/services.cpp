@@ -76,6 +76,13 @@ HANDLE CreateThread(void* securityAttributes, std::size_t stackSize, LPTHREAD_ST
 
 DWORD ResumeThread(HANDLE thread) { return ::ResumeThread(As<::HANDLE>(thread)); }
 
+HANDLE CreateEventA(void* securityAttributes, BOOL manualReset, BOOL initialState, const char* name) {
+  return As<HANDLE>(::CreateEventA(static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes), manualReset,
+                                   initialState, name));
+}
+
+BOOL SetEvent(HANDLE event) { return ::SetEvent(As<::HANDLE>(event)); }
+
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   return ::WaitForSingleObject(As<::HANDLE>(handle), milliseconds);
 }
@@ -274,6 +281,15 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void PostQuitMessage(int exitCode) { ::PostQuitMessage(exitCode); }
+
+BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+  return ::PostThreadMessageA(threadId, message, wParam, lParam);
+}
+
+void EnsureMessageQueue() {
+  ::MSG msg;
+  ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+}
 
 BOOL SetWindowTextA(HWND window, const char* text) {
   return ::SetWindowTextA(As<::HWND>(window), text);
