@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Signs copies of the product the way scripts/release.sh does (scripts/sign.sh), with a
 # certificate issued by a throwaway CA and with the script's own throwaway certificate, checks
-# the signatures with osslsigncode against those roots, and shows that one byte changed inside
-# the embedded capsule, anywhere in it, breaks the signature.
+# the signatures with osslsigncode against those roots, checks that a given signing time makes
+# signing repeatable, and shows that one byte changed inside the embedded capsule, anywhere in
+# it, breaks the signature.
 # usage: signature.sh PRODUCT.exe CAPSULE SIGN_SCRIPT
 set -u
 readonly PRODUCT=$1 CAPSULE=$2 SIGN=$3
@@ -11,6 +12,7 @@ readonly CAPSULE_GUID_BYTES='\xBD\x86\x66\x3B\x76\x0D\x30\x40\xB7\x0E\xB5\x51\x9
 readonly CERT_DAYS=2
 readonly KEY=rsa:2048
 readonly BYTE_MASK=255   # a flipped byte: every bit inverted
+readonly SIGNING_TIME=1700000000
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -50,6 +52,14 @@ check "input left unsigned" same "$(cmp -s "$PRODUCT" "$work/product.exe" && ech
 check "signature verifies against its CA" ok "$(verdict "$work/signed.exe" "$work/ca.pem")"
 check "signature does not verify against another CA" "chain not trusted" \
   "$(verdict "$work/signed.exe" "$work/other-ca.pem")"
+# With a signing time given, the same input and certificate sign alike, a second apart.
+for copy in 1 2; do
+  [ "$copy" == 1 ] || sleep 1
+  "$SIGN" --cert "$work/signer.pem" --key "$work/signer.key" --time "$SIGNING_TIME" \
+    "$work/product.exe" "$work/timed-$copy.exe" >/dev/null 2>&1
+done
+check "same signing time: same signed file" same \
+  "$(cmp -s "$work/timed-1.exe" "$work/timed-2.exe" && echo same)"
 
 # The capsule inside the signed file: the place of its GUID where the whole capsule follows
 # (the GUID also appears elsewhere, e.g. in the stand-in flash tool).
