@@ -1,15 +1,12 @@
 #!/usr/bin/env bash
 # Runs scripts/release.sh with stand-in flash tools: a damaged, a 32-bit, a GUI and an unsigned
-# one, and one signed by a throwaway root but checked against another, are each refused with
-# their own message before the long build starts; one signed by the root given passes, and the
+# one, and one signed under a throwaway CA but checked against another, are each refused with
+# their own message before the long build starts; one checked against its own CA passes, and the
 # release's record names the files read back from the product.
 # usage: release.sh SOURCE_DIR FLASH_TOOL RES_LIST
 set -u
 readonly SOURCE_DIR=$1 FLASH_TOOL=$2 RES_LIST=$3
 readonly RELEASE=$SOURCE_DIR/scripts/release.sh
-readonly CERT_DAYS=2
-readonly KEY=rsa:2048
-readonly SIGNER_SUBJECT="/CN=Throwaway tool vendor"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -17,19 +14,9 @@ trap 'rm -rf "$work"' EXIT
 # shellcheck source=checks.sh
 source "$(dirname "$0")/checks.sh"
 
-# Two throwaway roots and a code-signing certificate the first one issued.
-make_root() {  # make_root NAME
-  openssl req -x509 -newkey "$KEY" -nodes -days "$CERT_DAYS" -subj "/CN=Throwaway $1" \
-    -keyout "$work/$1.key" -out "$work/$1.pem" \
-    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" 2>/dev/null
-}
-make_root root && make_root other-root &&
-openssl req -newkey "$KEY" -nodes -subj "$SIGNER_SUBJECT" \
-  -keyout "$work/signer.key" -out "$work/signer.csr" 2>/dev/null &&
-printf '%s\n' basicConstraints=CA:FALSE keyUsage=critical,digitalSignature \
-  extendedKeyUsage=codeSigning >"$work/signer.ext" &&
-openssl x509 -req -in "$work/signer.csr" -CA "$work/root.pem" -CAkey "$work/root.key" \
-  -CAcreateserial -days "$CERT_DAYS" -extfile "$work/signer.ext" -out "$work/signer.pem" 2>/dev/null
+# shellcheck source=throwaway_ca.sh
+source "$(dirname "$0")/throwaway_ca.sh"
+make_throwaway_cas "$work"
 check "throwaway certificates made" 0 "$?"
 sign() {  # sign IN OUT
   osslsigncode sign -certs "$work/signer.pem" -key "$work/signer.key" -h sha256 \
@@ -64,23 +51,22 @@ refused() {  # refused NAME LINE_PATTERN ARGS...
     "$([ -e "$work/$name/win32/CMakeCache.txt" ] && echo begun || echo "not begun")"
 }
 refused damaged "flash tool $work/damaged.exe: truncated: section [^ ]+ ends at byte [0-9]+ but the file has $half bytes" \
-  --flash-tool "$work/damaged.exe" --tool-ca "$work/root.pem"
+  --flash-tool "$work/damaged.exe" --tool-ca "$work/ca.pem"
 refused 32-bit "flash tool $work/32-bit.exe: machine is 0x014C, expected 0x8664 \(AMD64\)" \
   --flash-tool "$work/32-bit.exe"
 check "32-bit: origin not checked, said loudly" 1 \
   "$(grep -c '^\*  FLASH TOOL ORIGIN NOT CHECKED' "$work/32-bit.log")"
 refused gui "flash tool $work/gui-signed.exe: subsystem is 2 \(Windows GUI\), expected 3 \(Windows console\)" \
-  --flash-tool "$work/gui-signed.exe" --tool-ca "$work/root.pem"
+  --flash-tool "$work/gui-signed.exe" --tool-ca "$work/ca.pem"
 refused unsigned "release.sh: flash tool $FLASH_TOOL: not signed \(no Authenticode signature\)" \
-  --flash-tool "$FLASH_TOOL" --tool-ca "$work/root.pem"
-refused other-root "release.sh: flash tool $work/signed.exe: signature does not verify against $work/other-root.pem: unable to get local issuer certificate" \
-  --flash-tool "$work/signed.exe" --tool-ca "$work/other-root.pem"
+  --flash-tool "$FLASH_TOOL" --tool-ca "$work/ca.pem"
+refused foreign-signer "release.sh: flash tool $work/signed.exe: signature does not verify against $work/other-ca.pem: unable to get local issuer certificate" \
+  --flash-tool "$work/signed.exe" --tool-ca "$work/other-ca.pem"
 
-# Signed by the root given: the release goes through, and its record tells what went in.
-release good --flash-tool "$work/signed.exe" --tool-ca "$work/root.pem"
-check "signed by the root given: released" 0 "$?"
-check "signed by the root given: origin checked" 0 \
-  "$(grep -c 'ORIGIN NOT CHECKED' "$work/good.log")"
+# Checked against its own CA: the release goes through, and its record tells what went in.
+release good --flash-tool "$work/signed.exe" --tool-ca "$work/ca.pem"
+check "own CA: released" 0 "$?"
+check "own CA: origin checked" 0 "$(grep -c 'ORIGIN NOT CHECKED' "$work/good.log")"
 product=$work/good/BIOSUpdate.exe
 i686-w64-mingw32-windres -i "$product" -O res -o "$work/product.res"
 "$RES_LIST" "$work/product.res" --dump '"FILE"' 172 "$work/172"
@@ -99,7 +85,7 @@ capsule GUID: 3B6686BD-0D76-4030-B70E-B5519E2FC5A0
 capsule HeaderSize: 80
 capsule Flags: 0x00010000
 capsule CapsuleImageSize: 4259920
-flash tool signer: $SIGNER_SUBJECT
+flash tool signer: $THROWAWAY_SIGNER
 commit: $(git -C "$SOURCE_DIR" rev-parse HEAD)
 tree: $tree" "$(cat "$work/good/BIOSUpdate.release.txt" 2>&1)"
 
