@@ -14,6 +14,8 @@ set(BIOSUPDATE_SUPPLIED_CAPSULE "" CACHE FILEPATH
 set(PAYLOAD_DIR ${CMAKE_BINARY_DIR}/payload)
 set(ART_OUT_DIR ${CMAKE_BINARY_DIR}/art)
 set(CAPSULE_OUT ${PAYLOAD_DIR}/47K31RB4.cap)
+# A supplied flash tool is embedded from its checked copy here.
+set(SUPPLIED_FLASH_TOOL_OUT ${PAYLOAD_DIR}/WinFlash64.exe)
 # The progress mark and the icon are drawn by artmaker; the two backgrounds are finished
 # pictures kept in res/art (tools/art/draw_backgrounds.sh makes them when the artwork changes).
 set(ART_DRAWN_FILES ${ART_OUT_DIR}/icon128.ico ${ART_OUT_DIR}/mark132.bmp)
@@ -39,6 +41,18 @@ else()
     DEPENDS capsule-tool
     COMMENT "Making the stand-in capsule")
 endif()
+set(SUPPLIED_PAYLOADS)
+if(BIOSUPDATE_SUPPLIED_FLASH_TOOL)
+  # The updater runs the tool elevated: anything but a whole 64-bit console executable stops
+  # the build here, with the reason.
+  add_custom_command(OUTPUT ${SUPPLIED_FLASH_TOOL_OUT}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PAYLOAD_DIR}
+    COMMAND capsule-tool check-flash-tool ${BIOSUPDATE_SUPPLIED_FLASH_TOOL}
+    COMMAND ${CMAKE_COMMAND} -E copy ${BIOSUPDATE_SUPPLIED_FLASH_TOOL} ${SUPPLIED_FLASH_TOOL_OUT}
+    DEPENDS capsule-tool ${BIOSUPDATE_SUPPLIED_FLASH_TOOL}
+    COMMENT "Checking the supplied flash tool ${BIOSUPDATE_SUPPLIED_FLASH_TOOL}")
+  list(APPEND SUPPLIED_PAYLOADS ${SUPPLIED_FLASH_TOOL_OUT})
+endif()
 add_custom_command(OUTPUT ${ART_DRAWN_FILES}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${ART_OUT_DIR}
   COMMAND artmaker ${ART_OUT_DIR}
@@ -51,7 +65,7 @@ foreach(name ${ART_BACKGROUND_NAMES})
     DEPENDS ${PROJECT_SOURCE_DIR}/res/art/${name}
     COMMENT "Taking the background ${name}")
 endforeach()
-add_custom_target(payloads ALL DEPENDS ${CAPSULE_OUT} ${ART_FILES})
+add_custom_target(payloads ALL DEPENDS ${CAPSULE_OUT} ${SUPPLIED_PAYLOADS} ${ART_FILES})
 
 set(WIN64_DIR ${CMAKE_BINARY_DIR}/win64)
 set(WIN32_DIR ${CMAKE_BINARY_DIR}/win32)
@@ -61,6 +75,13 @@ if(BIOSUPDATE_WINDOWS_BUILDS)
     -DCMAKE_BUILD_TYPE=Release
     -DBIOSUPDATE_CAPSULE=${CAPSULE_OUT}
     -DBIOSUPDATE_ART_DIR=${ART_OUT_DIR})
+  if(BIOSUPDATE_SUPPLIED_FLASH_TOOL)
+    set(PRODUCT_FLASH_TOOL ${SUPPLIED_FLASH_TOOL_OUT})
+    set(WIN64_FLASH_TOOL ${SUPPLIED_FLASH_TOOL_OUT})
+  else()
+    set(PRODUCT_FLASH_TOOL ${WIN64_DIR}/tools/capsule/WinFlash64.exe)
+    set(WIN64_FLASH_TOOL "")  # the twin builds and embeds its own stand-in
+  endif()
   set(WIN32_DEPENDS payloads)
   if(NOT (BIOSUPDATE_PRODUCT_ONLY AND BIOSUPDATE_SUPPLIED_FLASH_TOOL))
     if(BIOSUPDATE_PRODUCT_ONLY)
@@ -74,17 +95,12 @@ if(BIOSUPDATE_WINDOWS_BUILDS)
       BINARY_DIR ${WIN64_DIR}
       CMAKE_ARGS ${COMMON_ARGS}
         -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-x86_64.cmake
-        -DBIOSUPDATE_FLASH_TOOL=${BIOSUPDATE_SUPPLIED_FLASH_TOOL}
+        -DBIOSUPDATE_FLASH_TOOL=${WIN64_FLASH_TOOL}
       ${WIN64_BUILD_COMMAND}
       BUILD_ALWAYS TRUE
       INSTALL_COMMAND ""
       DEPENDS payloads)
     list(APPEND WIN32_DEPENDS win64)
-  endif()
-  if(BIOSUPDATE_SUPPLIED_FLASH_TOOL)
-    set(PRODUCT_FLASH_TOOL ${BIOSUPDATE_SUPPLIED_FLASH_TOOL})
-  else()
-    set(PRODUCT_FLASH_TOOL ${WIN64_DIR}/tools/capsule/WinFlash64.exe)
   endif()
   ExternalProject_Add(win32
     SOURCE_DIR ${PROJECT_SOURCE_DIR}

@@ -11,6 +11,9 @@
 #                      supplied certificate's chain is not checked here (env BIOSUPDATE_SIGN_CA)
 #   --timestamp URL    an RFC 3161 time-stamping service, so that the signature stays valid
 #                      after the certificate expires              (env BIOSUPDATE_TIMESTAMP_URL)
+#   --time SECONDS     the signing time to record (seconds since 1970), instead of now: with
+#                      the same certificate and no time-stamping service, the same input then
+#                      signs to the same file
 # A .pfx/.p12 bundle splits into the two files with
 #   openssl pkcs12 -in signer.pfx -nokeys -out cert.pem
 #   openssl pkcs12 -in signer.pfx -nocerts -out key.pem
@@ -34,6 +37,7 @@ key=${BIOSUPDATE_SIGN_KEY:-}
 pass_file=${BIOSUPDATE_SIGN_PASS_FILE:-}
 ca=${BIOSUPDATE_SIGN_CA:-}
 timestamp_url=${BIOSUPDATE_TIMESTAMP_URL:-}
+signing_time=""
 args=()
 while [[ $# -gt 0 ]]; do
   case $1 in
@@ -42,6 +46,7 @@ while [[ $# -gt 0 ]]; do
     --pass-file) pass_file=$2; shift 2 ;;
     --ca) ca=$2; shift 2 ;;
     --timestamp) timestamp_url=$2; shift 2 ;;
+    --time) signing_time=$2; shift 2 ;;
     -h|--help) usage 0 ;;
     -*) echo "sign.sh: unknown option $1" >&2; usage 2 ;;
     *) args+=("$1"); shift ;;
@@ -83,6 +88,7 @@ fi
 sign=(osslsigncode sign -certs "$cert" -key "$key" -h "$DIGEST" -n "$DESCRIPTION")
 [[ -z $pass_file ]] || sign+=(-readpass "$pass_file")
 [[ -z $timestamp_url ]] || sign+=(-ts "$timestamp_url")
+[[ -z $signing_time ]] || sign+=(-time "$signing_time")
 rm -f "$out"
 "${sign[@]}" -in "$in" -out "$out" >"$work/sign.log" 2>&1 || { cat "$work/sign.log" >&2; exit 1; }
 echo "Signed $out"

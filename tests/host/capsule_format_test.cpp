@@ -1,5 +1,5 @@
 // The stand-in capsule must pass the same check that guards a supplied one, and that check
-// must name the field that is wrong.
+// must name the field that is wrong; so must the check of a supplied flash tool.
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "capsule_format.h"
+#include "flash_tool_format.h"
 
 namespace {
 
@@ -31,6 +32,11 @@ std::uint32_t Read32(const Bytes& b, std::size_t at) {
 
 void Write32(Bytes& b, std::size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+void Write16(Bytes& b, std::size_t at, std::uint16_t v) {
+  b[at] = static_cast<std::uint8_t>(v);
+  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 
 TEST(CapsuleFormat, MadeCapsuleHasTheFixedSizeAndPasses) {
@@ -148,6 +154,95 @@ TEST(CapsuleFormat, AcceptsConsistentCapsulesOfOtherShapes) {
     c.apply(bytes);
     EXPECT_EQ(capsule::CheckCapsule(bytes), std::nullopt) << c.name;
   }
+}
+
+// The least PE32+ console executable the check accepts, laid out by hand: PE header at 0x40,
+// optional header at 0x58 (240 bytes), one section .text with its 0x200 bytes at 0x200.
+constexpr std::size_t kPe = 0x40;
+constexpr std::size_t kOptional = 0x58;
+constexpr std::size_t kSection = 0x148;
+constexpr std::size_t kCertificateEntry = kOptional + 144;
+constexpr std::size_t kToolSize = 0x400;
+
+Bytes MinimalTool() {
+  Bytes b(kToolSize, 0);
+  b[0] = 'M';
+  b[1] = 'Z';
+  Write32(b, 0x3C, kPe);
+  b[kPe] = 'P';
+  b[kPe + 1] = 'E';
+  Write16(b, kPe + 4, 0x8664);
+  Write16(b, kPe + 6, 1);      // NumberOfSections
+  Write16(b, kPe + 20, 0xF0);  // SizeOfOptionalHeader
+  Write16(b, kOptional, 0x20B);
+  Write16(b, kOptional + 68, 3);    // Subsystem
+  Write32(b, kOptional + 108, 16);  // NumberOfRvaAndSizes
+  const std::string name = ".text";
+  std::copy(name.begin(), name.end(), b.begin() + kSection);
+  Write32(b, kSection + 16, 0x200);  // SizeOfRawData
+  Write32(b, kSection + 20, 0x200);  // PointerToRawData
+  return b;
+}
+
+void AppendSignature(Bytes& b) {
+  Write32(b, kCertificateEntry, static_cast<std::uint32_t>(b.size()));
+  Write32(b, kCertificateEntry + 4, 0x80);
+  b.resize(b.size() + 0x80, 0xA5);
+}
+
+class FlashToolCorruption : public testing::TestWithParam<Corruption> {};
+
+TEST_P(FlashToolCorruption, IsRejectedSayingWhy) {
+  Bytes bytes = MinimalTool();
+  GetParam().apply(bytes);
+  EXPECT_EQ(flash_tool::CheckFlashTool(bytes), std::optional<std::string>(GetParam().reason));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, FlashToolCorruption,
+    testing::Values(
+        Corruption{"Empty", [](Bytes& b) { b.clear(); },
+                   "file too short for an executable (0 bytes)"},
+        Corruption{"WebPage",
+                   [](Bytes& b) {
+                     const std::string page = "<!DOCTYPE html><title>404 Not Found</title>";
+                     b.assign(page.begin(), page.end());
+                     b.resize(512, ' ');
+                   },
+                   "no \"MZ\" signature at offset 0: not a Windows executable"},
+        Corruption{"PeHeaderPastEnd", [](Bytes& b) { Write32(b, 0x3C, 0x3F0); },
+                   "truncated: the PE header ends at byte 1032 but the file has 1024 bytes"},
+        Corruption{"PeOffsetWraps", [](Bytes& b) { Write32(b, 0x3C, 0xFFFFFFFF); },
+                   "truncated: the PE header ends at byte 4294967319 but the file has 1024 bytes"},
+        Corruption{"NoPeSignature", [](Bytes& b) { b[kPe + 1] = 'X'; },
+                   "no \"PE\\0\\0\" signature at offset 64"},
+        Corruption{"I386", [](Bytes& b) { Write16(b, kPe + 4, 0x014C); },
+                   "machine is 0x014C, expected 0x8664 (AMD64)"},
+        Corruption{"OptionalHeaderTooSmall", [](Bytes& b) { Write16(b, kPe + 20, 64); },
+                   "optional header is 64 bytes, too small for a subsystem field"},
+        Corruption{"Pe32", [](Bytes& b) { Write16(b, kOptional, 0x10B); },
+                   "optional header magic is 0x010B, expected 0x020B (PE32+)"},
+        Corruption{"Gui", [](Bytes& b) { Write16(b, kOptional + 68, 2); },
+                   "subsystem is 2 (Windows GUI), expected 3 (Windows console)"},
+        Corruption{"CutInOptionalHeader", [](Bytes& b) { b.resize(0x100); },
+                   "truncated: the optional header ends at byte 328 but the file has 256 bytes"},
+        Corruption{"CutInSectionTable", [](Bytes& b) { b.resize(0x160); },
+                   "truncated: the section table ends at byte 368 but the file has 352 bytes"},
+        Corruption{"CutInSection", [](Bytes& b) { b.resize(0x3FF); },
+                   "truncated: section .text ends at byte 1024 but the file has 1023 bytes"},
+        Corruption{"CutInSignature",
+                   [](Bytes& b) {
+                     AppendSignature(b);
+                     b.pop_back();
+                   },
+                   "truncated: the signature ends at byte 1152 but the file has 1151 bytes"}),
+    [](const testing::TestParamInfo<Corruption>& test) { return std::string(test.param.name); });
+
+TEST(FlashToolFormat, AcceptsWholeConsoleExecutables) {
+  Bytes bytes = MinimalTool();
+  EXPECT_EQ(flash_tool::CheckFlashTool(bytes), std::nullopt) << "unsigned";
+  AppendSignature(bytes);
+  EXPECT_EQ(flash_tool::CheckFlashTool(bytes), std::nullopt) << "signed";
 }
 
 }  // namespace

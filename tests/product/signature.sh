@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # Signs copies of the product the way scripts/release.sh does (scripts/sign.sh), with a
 # certificate issued by a throwaway CA and with the script's own throwaway certificate, checks
-# the signatures with osslsigncode against those roots, and shows that one byte changed inside
-# the embedded capsule, anywhere in it, breaks the signature.
+# the signatures with osslsigncode against those roots, checks that a given signing time makes
+# signing repeatable, and shows that one byte changed inside the embedded capsule, anywhere in
+# it, breaks the signature.
 # usage: signature.sh PRODUCT.exe CAPSULE SIGN_SCRIPT
 set -u
 readonly PRODUCT=$1 CAPSULE=$2 SIGN=$3
 # The capsule's GUID 3B6686BD-0D76-4030-B70E-B5519E2FC5A0 as it lies in the file.
 readonly CAPSULE_GUID_BYTES='\xBD\x86\x66\x3B\x76\x0D\x30\x40\xB7\x0E\xB5\x51\x9E\x2F\xC5\xA0'
-readonly CERT_DAYS=2
-readonly KEY=rsa:2048
 readonly BYTE_MASK=255   # a flipped byte: every bit inverted
+readonly SIGNING_TIME=1700000000
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -18,19 +18,9 @@ trap 'rm -rf "$work"' EXIT
 # shellcheck source=checks.sh
 source "$(dirname "$0")/checks.sh"
 
-# A throwaway CA, a code-signing certificate it issued, and an unrelated second CA.
-make_ca() {  # make_ca NAME
-  openssl req -x509 -newkey "$KEY" -nodes -days "$CERT_DAYS" -subj "/CN=Throwaway $1" \
-    -keyout "$work/$1.key" -out "$work/$1.pem" \
-    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" 2>/dev/null
-}
-make_ca ca && make_ca other-ca &&
-openssl req -newkey "$KEY" -nodes -subj "/CN=Throwaway signer" \
-  -keyout "$work/signer.key" -out "$work/signer.csr" 2>/dev/null &&
-printf '%s\n' basicConstraints=CA:FALSE keyUsage=critical,digitalSignature \
-  extendedKeyUsage=codeSigning >"$work/signer.ext" &&
-openssl x509 -req -in "$work/signer.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" \
-  -CAcreateserial -days "$CERT_DAYS" -extfile "$work/signer.ext" -out "$work/signer.pem" 2>/dev/null
+# shellcheck source=throwaway_ca.sh
+source "$(dirname "$0")/throwaway_ca.sh"
+make_throwaway_cas "$work"
 check "throwaway certificates made" 0 "$?"
 
 # What osslsigncode verify says of FILE against the root CA_FILE, in a word or two.
@@ -50,6 +40,14 @@ check "input left unsigned" same "$(cmp -s "$PRODUCT" "$work/product.exe" && ech
 check "signature verifies against its CA" ok "$(verdict "$work/signed.exe" "$work/ca.pem")"
 check "signature does not verify against another CA" "chain not trusted" \
   "$(verdict "$work/signed.exe" "$work/other-ca.pem")"
+# With a signing time given, the same input and certificate sign alike, a second apart.
+for copy in 1 2; do
+  [ "$copy" == 1 ] || sleep 1
+  "$SIGN" --cert "$work/signer.pem" --key "$work/signer.key" --time "$SIGNING_TIME" \
+    "$work/product.exe" "$work/timed-$copy.exe" >/dev/null 2>&1
+done
+check "same signing time: same signed file" same \
+  "$(cmp -s "$work/timed-1.exe" "$work/timed-2.exe" && echo same)"
 
 # The capsule inside the signed file: the place of its GUID where the whole capsule follows
 # (the GUID also appears elsewhere, e.g. in the stand-in flash tool).

@@ -268,6 +268,22 @@ inline std::optional<std::string> CheckCapsule(std::span<const std::uint8_t> byt
   return std::nullopt;
 }
 
+// The header's fields, one "Name: value" line each, as a release records them; for a capsule
+// that CheckCapsule accepts.
+inline std::string DescribeCapsule(std::span<const std::uint8_t> bytes) {
+  Guid guid{LoadLe<std::uint32_t>(bytes, kCapsuleGuidOffset),
+            LoadLe<std::uint16_t>(bytes, kCapsuleGuidOffset + kGuidData2Offset),
+            LoadLe<std::uint16_t>(bytes, kCapsuleGuidOffset + kGuidData3Offset),
+            {}};
+  std::copy_n(bytes.begin() + kCapsuleGuidOffset + kGuidData4Offset, guid.data4.size(),
+              guid.data4.begin());
+  return "GUID: " + FormatGuid(guid) + "\n" +
+         "HeaderSize: " + std::to_string(LoadLe<std::uint32_t>(bytes, kHeaderSizeOffset)) + "\n" +
+         "Flags: " + FormatHex32(LoadLe<std::uint32_t>(bytes, kFlagsOffset)) + "\n" +
+         "CapsuleImageSize: " + std::to_string(LoadLe<std::uint32_t>(bytes, kImageSizeOffset)) +
+         "\n";
+}
+
 }  // namespace capsule
 
 #endif  // BIOSUPDATE_TOOLS_CAPSULE_CAPSULE_FORMAT_H

@@ -1,18 +1,24 @@
-// capsule-tool: the build's maker of the stand-in capsule and its checker of a supplied one.
+// capsule-tool: the build's maker of the stand-in capsule and its checker of supplied payloads.
 //
-//   capsule-tool make OUT     write the stand-in capsule to OUT
-//   capsule-tool check FILE   exit 0 when FILE would be accepted, else say why and exit 1
+//   capsule-tool make OUT               write the stand-in capsule to OUT
+//   capsule-tool check FILE             exit 0 when the capsule FILE would be accepted, else
+//                                       say why and exit 1
+//   capsule-tool check-flash-tool FILE  the same for a flash tool
+//   capsule-tool describe FILE          print the capsule's header fields (after the check)
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "capsule_format.h"
+#include "flash_tool_format.h"
 
 namespace {
 
@@ -25,10 +31,16 @@ constexpr int kCommandArg = 1;
 constexpr int kPathArg = 2;
 constexpr std::string_view kMakeCommand = "make";
 constexpr std::string_view kCheckCommand = "check";
+constexpr std::string_view kCheckFlashToolCommand = "check-flash-tool";
+constexpr std::string_view kDescribeCommand = "describe";
 constexpr std::string_view kToolName = "capsule-tool";
+constexpr std::string_view kCapsuleKind = "capsule";
+constexpr std::string_view kFlashToolKind = "flash tool";
 constexpr std::string_view kUsage =
-    "usage: capsule-tool make OUT     write the stand-in capsule to OUT\n"
-    "       capsule-tool check FILE   check that FILE is an acceptable capsule\n";
+    "usage: capsule-tool make OUT               write the stand-in capsule to OUT\n"
+    "       capsule-tool check FILE             check that FILE is an acceptable capsule\n"
+    "       capsule-tool check-flash-tool FILE  check that FILE is an acceptable flash tool\n"
+    "       capsule-tool describe FILE          print the capsule's header fields\n";
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -86,14 +98,26 @@ int Make(const std::string& out) {
   return WriteWholeFile(out, capsule::MakeCapsule()) ? kExitOk : kExitFailed;
 }
 
-int Check(const std::string& path) {
+using Checker = std::optional<std::string> (*)(std::span<const std::uint8_t>);
+
+// One line naming the file and what is wrong with it, the way the build shows it.
+bool Accepted(const std::vector<std::uint8_t>& bytes, Checker checker, std::string_view kind,
+              const std::string& path) {
+  const auto reason = checker(bytes);
+  if (reason) std::fprintf(stderr, "%s %s: %s\n", kind.data(), path.c_str(), reason->c_str());
+  return !reason;
+}
+
+int Check(const std::string& path, Checker checker, std::string_view kind) {
   const auto bytes = ReadWholeFile(path);
-  if (!bytes) return kExitFailed;
-  if (const auto reason = capsule::CheckCapsule(*bytes)) {
-    std::fprintf(stderr, "capsule %s: %s\n", path.c_str(), reason->c_str());
-    return kExitFailed;
-  }
-  return kExitOk;
+  return bytes && Accepted(*bytes, checker, kind, path) ? kExitOk : kExitFailed;
+}
+
+int Describe(const std::string& path) {
+  const auto bytes = ReadWholeFile(path);
+  if (!bytes || !Accepted(*bytes, capsule::CheckCapsule, kCapsuleKind, path)) return kExitFailed;
+  std::fputs(capsule::DescribeCapsule(*bytes).c_str(), stdout);
+  return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
 }
 
 }  // namespace
@@ -103,7 +127,11 @@ int main(int argc, char** argv) {
     const std::string_view command = argv[kCommandArg];
     const std::string path = argv[kPathArg];
     if (command == kMakeCommand) return Make(path);
-    if (command == kCheckCommand) return Check(path);
+    if (command == kCheckCommand) return Check(path, capsule::CheckCapsule, kCapsuleKind);
+    if (command == kCheckFlashToolCommand) {
+      return Check(path, flash_tool::CheckFlashTool, kFlashToolKind);
+    }
+    if (command == kDescribeCommand) return Describe(path);
   }
   std::fputs(kUsage.data(), stderr);
   return kExitUsage;
