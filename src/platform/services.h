@@ -131,6 +131,8 @@ BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 BOOL ValidateRect(HWND window, const RECT* rect);
 int GetSystemMetrics(int index);
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
+// False while a message box that the window owns is open: the box disables its owner.
+BOOL IsWindowEnabled(HWND window);
 
 // --- painting ---------------------------------------------------------------------------
 BOOL IsIconic(HWND window);

@@ -113,7 +113,10 @@ void CBiosUpdateDlg::StartUpdate() {
 
 void CBiosUpdateDlg::AdvanceAnimation() {
   m_animationCounter = m_animationCounter >= kAnimationFrames - 1 ? 0 : m_animationCounter + 1;
-  CoverScreen();
+  // While a box of the window's own is open (it disables the window), the window does not
+  // take the top of the screen back: it would cover the box, which nobody could then see or
+  // answer (Wine stacks a topmost owner above its own box).
+  if (win::IsWindowEnabled(m_hWnd) != win::FALSE) CoverScreen();
   Invalidate(win::FALSE);
 }
 

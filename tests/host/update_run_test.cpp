@@ -511,6 +511,12 @@ TEST_F(UpdateRunTest, FlashToolThatCannotStartIsToldAndTheFinishUndoesTheLocks) 
     }
   }
   EXPECT_EQ(ticks, 19);  // 13.1 s to 14.9 s
+  // ... but did not cover the box it owns.
+  int covers = 0;
+  for (const sim::CallRecord& r : machine().Calls()) {
+    covers += r.name == "SetWindowPos" && r.timeMs > box.openedAtMs && r.timeMs < box.closedAtMs ? 1 : 0;
+  }
+  EXPECT_EQ(covers, 0);
   EXPECT_FALSE(MarkerWritten());
   EXPECT_TRUE(machine().processes.RestartRequests().empty());
   EXPECT_EQ(machine().FirstCall("PostMessageA").args, (std::vector<sim::Arg>{kFinish, 0}));

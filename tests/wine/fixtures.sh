@@ -6,7 +6,8 @@
 #
 #   fixtures_install                 powrprof.dll and shutdown.exe stand-ins, log folder
 #   fixtures_reset                   empty logs, default power state, no failure armed
-#   fixtures_fail FUNCTION [N]       the Nth call (default 1) of a power call fails
+#   fixtures_fail FUNCTION [N [T]]   the Nth call (default 1) of a power call fails, and the
+#                                    T-1 calls after it (default T 1)
 #   fixture_log powrprof|brindle|runs    prints one log (nothing while it is empty)
 #   power_policy_triples             the stored button and lid policies, as the log shows them
 #   power_active_scheme              the stored active power scheme index
@@ -136,15 +137,17 @@ fixtures_reset() {
 }
 
 fixtures_fail() {
-  local function=${1:?usage: fixtures_fail FUNCTION [OCCURRENCE]} occurrence=${2:-1} known
+  local function=${1:?usage: fixtures_fail FUNCTION [OCCURRENCE [TIMES]]} occurrence=${2:-1} times=${3:-1} known
   # A misspelt name would arm nothing, and the check would pass for the wrong reason.
   for known in "${FIXTURE_POWER_FUNCTIONS[@]}"; do [[ "$function" == "$known" ]] && break; done
   [[ "$function" == "$known" ]] ||
     _fixtures_fail "fixtures_fail: $function is none of ${FIXTURE_POWER_FUNCTIONS[*]}" || return 1
   [[ "$occurrence" =~ ^[1-9][0-9]*$ ]] ||
     _fixtures_fail "fixtures_fail: occurrence $occurrence is not a count from 1" || return 1
-  printf '[%s]\n"Fail"="%s"\n"FailOccurrence"=dword:%08x\n' \
-    "$FIXTURE_POWER_KEY" "$function" "$occurrence" | _fixtures_reg_import
+  [[ "$times" =~ ^[1-9][0-9]*$ ]] ||
+    _fixtures_fail "fixtures_fail: times $times is not a count from 1" || return 1
+  printf '[%s]\n"Fail"="%s"\n"FailOccurrence"=dword:%08x\n"FailTimes"=dword:%08x\n' \
+    "$FIXTURE_POWER_KEY" "$function" "$occurrence" "$times" | _fixtures_reg_import
 }
 
 fixture_log() {

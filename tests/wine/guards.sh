@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The guards seen from outside: programs planted where the updater was started from never
-# run, with or without COMSPEC, while the system's commands do; each power failure is told
-# in its own box, and the run still ends with nothing left locked; the companion program is
-# started again at every path where it exists.
+# run, with the system's COMSPEC, without one, or with the user's own COMSPEC naming one of
+# them, while the system's commands do; each power failure is told in its own box, answered
+# by a real click (a restore that fails at the finish included: the lock is gone by then),
+# and the run still ends with nothing left locked, restarting after a flash; the companion
+# program is started again at every path where it exists.
 source "$(dirname "$0")/common.sh"
 source "$here/fixtures.sh"
 
@@ -11,13 +13,16 @@ readonly COMPANION_WINS=('C:\Program Files\Norvik Software\Quilden\Brindle.exe'
 readonly PLANTED_WINS=('C:\users\Public\Downloads\cmd.exe' 'C:\users\Public\Downloads\taskkill.exe'
   'C:\users\Public\Downloads\shutdown.exe' 'C:\users\Public\Downloads\WinFlash64.exe' 'C:\Program.exe')
 readonly ENVIRONMENT_KEY='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
+readonly USER_ENVIRONMENT_KEY='HKCU\Environment'
+# Any program of the user can set this, for every program the user starts, elevated or not.
+readonly USERS_OWN_COMSPEC=${PLANTED_WINS[0]}
 readonly APP_CAPTION=BIOSUpdate
 readonly IDOK=1
 readonly BOX_WAIT_MS=40000
 
 report_file=$(mktemp)
 comspec_saved=
-trap 'restore_comspec; fixtures_uninstall; rm -f "$report_file"' EXIT
+trap 'restore_comspec; remove_users_comspec; fixtures_uninstall; rm -f "$report_file"' EXIT
 fixtures_install || { expect "fixtures install" ok failed; finish; exit 1; }
 brindle_install "${COMPANION_WINS[@]}"
 recorder_plant "${PLANTED_WINS[@]}"
@@ -31,6 +36,14 @@ remove_comspec() {
   comspec_saved=$(wine_exec reg query "$ENVIRONMENT_KEY" /v ComSpec 2>/dev/null | tr -d '\r' |
     sed -n 's/^ *ComSpec *REG_[A-Z_]* *//p')
   wine_exec reg delete "$ENVIRONMENT_KEY" /v ComSpec /f >/dev/null 2>&1
+}
+set_users_comspec() {
+  wine_exec reg add "$USER_ENVIRONMENT_KEY" /v COMSPEC /t REG_SZ /d "$USERS_OWN_COMSPEC" /f >/dev/null 2>&1
+  export COMSPEC=$USERS_OWN_COMSPEC
+}
+remove_users_comspec() {
+  wine_exec reg delete "$USER_ENVIRONMENT_KEY" /v COMSPEC /f >/dev/null 2>&1
+  unset COMSPEC
 }
 planted_runs() { fixture_log runs | grep -ci -e '^C:\\users\\Public\\Downloads\\' -e '^C:\\Program.exe' ; }
 fresh_run() {
@@ -49,10 +62,11 @@ log_count() { fixture_log "$1" | grep -cxF "$2"; }
 box_text() { wine_driver text "$MESSAGE_BOX_CLASS" "$APP_CAPTION" "$TEXT_ID" | tr -d '\r'; }
 box_buttons() { wine_driver buttons "$MESSAGE_BOX_CLASS" "$APP_CAPTION" | tr -d '\r' | paste -sd '|'; }
 
-# ----- planted programs, with and without COMSPEC -----
-for comspec in set unset; do
+# ----- planted programs, with the system's COMSPEC, without one, and with the user's own -----
+for comspec in set unset users-own; do
   label="COMSPEC $comspec:"
   [[ $comspec == unset ]] && remove_comspec
+  [[ $comspec == users-own ]] && set_users_comspec
   fresh_run
   start_from_downloads 47K31RA9
   if wait_question; then answer_question "$IDYES"; fi
@@ -63,21 +77,28 @@ for comspec in set unset; do
   # Stopped by the system's taskkill, then started again at both paths: two, not three.
   expect "$label the companion was stopped and started again at both paths" 2 "$(settled 2 brindle_running_count)"
   restore_comspec
+  remove_users_comspec
 done
 
-# ----- each power failure in its own box -----
-# FUNCTION OCCURRENCE TEXT LOCKED(yes when the failure comes after the lock, at the finish)
-while IFS='|' read -r function occurrence text locked; do
+# ----- each power failure in its own box, answered by a real click -----
+# FUNCTION OCCURRENCE TIMES TEXT LOCKED(yes when the failure comes after the lock, at the
+# finish) BIOS (47K31RA9: the run flashes and restarts)
+while IFS='|' read -r function occurrence times text locked bios; do
   label="$function fails ($text):"
   fresh_run
-  fixtures_fail "$function" "$occurrence"
-  start_from_downloads Wine
+  fixtures_fail "$function" "$occurrence" "$times"
+  start_from_downloads "$bios"
   if wait_question; then answer_question "$IDYES"; fi
   if wine_driver wait-window "$MESSAGE_BOX_CLASS" "$APP_CAPTION" "$BOX_WAIT_MS" >/dev/null 2>&1; then
     expect "$label text" "$text" "$(box_text)"
     expect "$label OK only" "$IDOK OK" "$(box_buttons)"
     expect "$label no icon" none "$(wine_driver icon "$MESSAGE_BOX_CLASS" "$APP_CAPTION" | tr -d '\r')"
-    wine_driver click "$MESSAGE_BOX_CLASS" "$APP_CAPTION" "$IDOK" >/dev/null 2>&1
+    wine_driver press "$MESSAGE_BOX_CLASS" "$APP_CAPTION" "$IDOK" >/dev/null 2>&1
+    wine_driver wait-gone "$MESSAGE_BOX_CLASS" "$APP_CAPTION" "$BOX_WAIT_MS" >/dev/null 2>&1 &&
+      answered=yes || answered=no
+    expect "$label a real click on OK closes the box" yes "$answered"
+    # A box the click could not reach is closed the way no person can, so the run may end.
+    [[ $answered == yes ]] || wine_driver click "$MESSAGE_BOX_CLASS" "$APP_CAPTION" "$IDOK" >/dev/null 2>&1
   else
     expect "$label box shown" shown "not shown"
   fi
@@ -90,13 +111,15 @@ while IFS='|' read -r function occurrence text locked; do
     expect "$label nothing was applied" 0 "$(fixture_log powrprof | grep -c '^SetActivePwrScheme ok')"
   fi
   [[ $locked == yes ]] && expect "$label companion started again at both paths" 2 "$(settled 2 brindle_running_count)"
+  expect "$label restart requested" "$([[ $bios == 47K31RA9 ]] && echo 1 || echo 0)" \
+    "$(fixture_log runs | grep -c '|shutdown -r -f|')"
   expect "$label working folder gone" no "$(exists "$WORK_DIR")"
 done <<'CASES'
-CanUserWritePwrScheme|1|CanUserWritePwrScheme Error|no
-ReadGlobalPwrPolicy|1|ReadGlobalPwrPolicy Error|no
-GetActivePwrScheme|1|GetActivePwrScheme Error|no
-SetActivePwrScheme|1|SAVE SetActivePwrScheme Error|no
-SetActivePwrScheme|2|RESTORE SetActivePwrScheme Error|yes
+CanUserWritePwrScheme|1|1|CanUserWritePwrScheme Error|no|Wine
+ReadGlobalPwrPolicy|1|1|ReadGlobalPwrPolicy Error|no|Wine
+GetActivePwrScheme|1|1|GetActivePwrScheme Error|no|Wine
+SetActivePwrScheme|1|1|SAVE SetActivePwrScheme Error|no|Wine
+SetActivePwrScheme|2|2|RESTORE SetActivePwrScheme Error|yes|47K31RA9
 CASES
 
 # ----- the companion at both paths -----

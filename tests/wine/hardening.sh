@@ -1,5 +1,9 @@
 #!/usr/bin/env bash
-# Nothing planted beside the program is loaded, and no command line hurts it.
+# Nothing planted beside the program is loaded, nothing put under its name is run or flashed,
+# and no command line hurts it.
+# - The running program renamed and another file with other payload bytes put under its old
+#   name before the payloads are written: the flash tool that runs and the capsule it is given
+#   are the loaded program's own, byte for byte.
 # - A powrprof.dll and a comctl32.dll beside BIOSUpdate.exe, with Wine told to prefer native
 #   DLLs, are never loaded, while the stand-in powrprof.dll of the system folder is.
 # - Very long, non-ASCII, format-character, overflowing and quoted arguments each end in the
@@ -12,10 +16,57 @@ readonly LONG_ARGUMENT_LENGTH=32000
 readonly PLANTED_DLLS=(powrprof.dll comctl32.dll)
 readonly LOG_SYSTEM_POWRPROF='load C:\windows\system32\powrprof.dll'
 readonly CLEANUP=cleanup UPDATE=update
+# The payloads the twin carries, as the build embedded them.
+readonly EMBEDDED_TOOL=$(dirname "$twin")/tools/capsule/WinFlash64.exe
+readonly EMBEDDED_CAPSULE=$(dirname "$twin")/../payload/47K31RB4.cap
+readonly RENAMED="$PROGRAM_DIR/BIOSUpdate.running.exe"
+readonly FLASH_TOOL_RUN_MS=4000
+readonly POLL_S=0.1
 
 report_file=$(mktemp)
 trap 'rm -f "$report_file" "$PROGRAM_DIR"/powrprof.dll "$PROGRAM_DIR"/comctl32.dll; fixtures_uninstall' EXIT
 fixtures_install || { expect "fixtures install" ok failed; finish; exit 1; }
+
+# ----- another file under the running program's name -----
+# A copy of the program with a byte changed every 4 KB inside each embedded payload, as
+# anyone who owns the download folder could make it.
+tamper() {  # tamper PROGRAM OUT TOOL CAPSULE
+  python3 - "$@" <<'PY'
+import sys
+program, out, *payloads = sys.argv[1:]
+data = bytearray(open(program, "rb").read())
+for payload in payloads:
+    head = open(payload, "rb").read()[:4096]
+    at, size = data.find(head), len(open(payload, "rb").read())
+    assert at >= 0, payload + " not found in the program"
+    for offset in range(at + 1024, at + size, 4096):
+        data[offset] ^= 0xFF
+open(out, "wb").write(bytes(data))
+PY
+}
+flash_tool_running() { [[ "$(wine_driver process-count WinFlash64.exe 2>/dev/null | tr -d '\r')" -ge 1 ]]; }
+fixtures_reset
+export WINFLASH_DELAY_MS=$FLASH_TOOL_RUN_MS
+(cd "$PROGRAM_DIR" && bios_version_run 47K31RA9 run_program) >"$report_file" 2>&1 &
+program_pid=$!
+if wait_question; then
+  mv "$PROGRAM_DIR/BIOSUpdate.exe" "$RENAMED"
+  tamper "$RENAMED" "$PROGRAM_DIR/BIOSUpdate.exe" "$EMBEDDED_TOOL" "$EMBEDDED_CAPSULE" ||
+    expect "a changed copy is made" made failed
+  answer_question "$IDYES"
+  deadline=$(($(date +%s) + WAIT_MS / 1000 + 15))
+  until flash_tool_running || (($(date +%s) > deadline)); do sleep "$POLL_S"; done
+  expect "renamed program: the flash tool that runs is the embedded one" same \
+    "$(cmp -s "$EMBEDDED_TOOL" "$WORK_DIR/WinFlash64.exe" && echo same || echo different)"
+  expect "renamed program: the capsule written is the embedded one" same \
+    "$(cmp -s "$EMBEDDED_CAPSULE" "$WORK_DIR/47K31RB4.cap" && echo same || echo different)"
+else
+  expect "renamed program: the question is shown" shown "not shown"
+fi
+wait_program
+unset WINFLASH_DELAY_MS
+expect "renamed program: run exits 0" 0 "$(report_field exit "$(cat "$report_file")")"
+[[ -f $RENAMED ]] && mv -f "$RENAMED" "$PROGRAM_DIR/BIOSUpdate.exe"
 
 # ----- planted DLLs -----
 # The stand-in powrprof.dll logs every load with its own path, so a copy under either name

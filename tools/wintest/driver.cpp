@@ -653,6 +653,28 @@ int cmdIcon(Args args) {
 // so the box is already closing, and a click that could not be delivered is
 // reported rather than lost. A button whose handler opens another modal window
 // keeps the call waiting; after kClickWaitMs the click counts as delivered.
+// A real click, as the person at the machine makes it: the pointer moved onto the control's
+// centre and the left button pressed and released there, all through SendInput, so every
+// low-level hook of the desktop sees it (and may swallow it). Whether it worked is for the
+// caller to see (the box gone, or not).
+constexpr LONG kAbsoluteInputRange = 65535;
+int cmdPress(Args args) {
+  const HWND control = requireControl(requireWindow(args[0], args[1]), parseControlId(args[2]));
+  RECT rect;
+  if (!GetWindowRect(control, &rect)) throw Failure{"GetWindowRect failed"};
+  const int width = GetSystemMetrics(SM_CXSCREEN);
+  const int height = GetSystemMetrics(SM_CYSCREEN);
+  INPUT inputs[3] = {};
+  for (INPUT& input : inputs) input.type = INPUT_MOUSE;
+  inputs[0].mi.dx = MulDiv((rect.left + rect.right) / 2, kAbsoluteInputRange, width - 1);
+  inputs[0].mi.dy = MulDiv((rect.top + rect.bottom) / 2, kAbsoluteInputRange, height - 1);
+  inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  inputs[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  if (SendInput(3, inputs, sizeof(INPUT)) != 3) throw Failure{"SendInput failed"};
+  return kExitOk;
+}
+
 int cmdClick(Args args) {
   const int id = parseControlId(args[2]);
   const HWND button = requireControl(requireWindow(args[0], args[1]), id);
@@ -782,6 +804,7 @@ constexpr Command kCommands[] = {
     {"buttons", "CLASS CAPTION", 2, 2, cmdButtons},
     {"icon", "CLASS CAPTION", 2, 2, cmdIcon},
     {"click", "CLASS CAPTION CTRL_ID", 3, 3, cmdClick},
+    {"press", "CLASS CAPTION CTRL_ID", 3, 3, cmdPress},
     {"window-info", "CLASS CAPTION", 2, 2, cmdWindowInfo},
     {"run", "TIMEOUT_MS EXE_PATH [ARGS_TEXT]", 2, 3, cmdRun},
     {"screenshot", "OUT.bmp", 1, 1, cmdScreenshot},

@@ -277,6 +277,8 @@ int Windows::ShowMessageBox(win::HWND owner, const char* text, const char* capti
   // answers. The quit request ends the box early and is left for the outer loop. The answer is
   // a click or a key: while the program's own input lock swallows both, the user tries again
   // and again, and the box stays open.
+  // The box disables its owner while it is open.
+  if (Window* w = Find(owner)) ++w->openBoxes;
   std::uint64_t answerAt = opened + answer.afterMs;
   for (bool quit = false; !quit;) {
     while (std::optional<win::MSG> msg = NextMessage(answerAt)) {
@@ -290,6 +292,7 @@ int Windows::ShowMessageBox(win::HWND owner, const char* text, const char* capti
     if (quit || UserCanAnswer()) break;
     answerAt = M().Now() + kUserTriesAgainMs;
   }
+  if (Window* w = Find(owner)) --w->openBoxes;
   boxes_[index].closedAtMs = M().Now();
   M().Log("MessageBoxClosed", {answer.answer}, Kind::Event);
   return answer.answer;
@@ -420,6 +423,11 @@ int GetSystemMetrics(int index) {
   if (index == SM_CYSCREEN) return W().ScreenHeight();
   if (index == SM_CXICON || index == SM_CYICON) return kIconSize;
   return 0;
+}
+
+BOOL IsWindowEnabled(HWND window) {
+  const sim::Window* w = W().Find(window);
+  return w != nullptr && w->openBoxes == 0 ? TRUE : FALSE;
 }
 
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {

@@ -37,6 +37,7 @@ struct Window {
   bool eraseRequested = false;
   bool destroyed = false;
   int timesDestroyed = 0;
+  int openBoxes = 0;  // message boxes it owns that are open: it is disabled meanwhile
 };
 
 struct DialogTemplate {

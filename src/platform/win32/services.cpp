@@ -319,6 +319,8 @@ BOOL ValidateRect(HWND window, const RECT* rect) {
 
 int GetSystemMetrics(int index) { return ::GetSystemMetrics(index); }
 
+BOOL IsWindowEnabled(HWND window) { return ::IsWindowEnabled(As<::HWND>(window)); }
+
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
   return ::SetWindowPos(As<::HWND>(window), As<::HWND>(insertAfter), x, y, cx, cy, flags);
 }
