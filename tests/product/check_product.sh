@@ -30,6 +30,13 @@ i686-w64-mingw32-objdump -p "$product" >"$work/product.hdr"
 check "product is a 32-bit PE" "pei-i386" "$(i686-w64-mingw32-objdump -f "$product" | awk '/file format/ {print $4}')"
 check "product is a GUI program" "00000002" "$(awk '/^Subsystem/ {print $2}' "$work/product.hdr")"
 check_imports product "$product" i686-w64-mingw32-objdump
+# Every function the product imports exists on Windows 7 SP1 as it ships: one missing import
+# and the loader refuses the whole program before its first line.
+win7_allowed="$(dirname "$0")/windows7_sp1_imports.txt"
+newer=$(i686-w64-mingw32-objdump -p "$product" |
+  awk '/DLL Name:/ {dll=toupper($3)} /^\t[0-9a-f]+\t +[0-9]+  / {print dll ":" $3}' |
+  grep -vxF -f <(grep -v '^#' "$win7_allowed") | paste -sd' ')
+check "product imports only what Windows 7 SP1 exports" "" "$newer"
 check "twin is a 64-bit PE" "pei-x86-64" "$(x86_64-w64-mingw32-objdump -f "$twin" | awk '/file format/ {print $4}')"
 check "twin is a GUI program" "00000002" "$(x86_64-w64-mingw32-objdump -p "$twin" | awk '/^Subsystem/ {print $2}')"
 check_imports twin "$twin" x86_64-w64-mingw32-objdump
