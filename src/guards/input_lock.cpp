@@ -61,8 +61,12 @@ class CInputLockThread : public win::CWinThread {
   win::HANDLE installed_;
 };
 
-// Set by the installation, taken by the one removal; the worker may remove the lock too.
+// Set by the installation, taken by the one removal; the worker may remove the lock too. A run
+// that ends by the quit message alone keeps its lock, thread and all, until the process ends.
 std::atomic<CInputLockThread*> g_lockThread = nullptr;
+// A thread that could not be told to end, or did not: it is left to the process's end, never
+// deleted under its own feet.
+std::atomic<CInputLockThread*> g_abandonedThread = nullptr;
 std::atomic<bool> g_installed = false;
 
 // Starts the hook thread and waits until it has installed what it could.
@@ -74,7 +78,9 @@ void StartHookThread() {
     delete thread;
     return;
   }
-  g_lockThread = thread;
+  // Only the simulated machine runs the program more than once in a process: what an earlier
+  // run kept has ended with that run.
+  delete g_lockThread.exchange(thread);
   win::WaitForSingleObject(installed.Get(), kHookThreadStartMs);
 }
 
@@ -136,6 +142,7 @@ void RemoveInputLock() {
   // The thread could not be told or did not end: the hooks must not outlive the update, so
   // they are removed from here. The thread itself ends with the process.
   CInputLockThread::UnhookBoth();
+  delete g_abandonedThread.exchange(thread);  // an earlier run's, on the simulated machine
 }
 
 }  // namespace guards
