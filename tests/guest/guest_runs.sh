@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The guest stage: makes (or takes from the cache) the guest image, hands it the two updaters,
+# their drivers and stand-ins and the checks, and boots it once per BIOS version the runs need:
+#   RESULTS_DIR/main     BIOS 47K31RA9 (the capsule updates it): see runs.sh
+#   RESULTS_DIR/refusal  BIOS 47K31RB4 (the capsule's own version): the refused update
+# Exits 0 when both boots ran their runs to the end (the runs' verdicts are check.sh's);
+# otherwise 1, with one line on stderr saying why.
+#
+# Usage: guest_runs.sh BUILD_DIR RESULTS_DIR
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/qemu.sh"
+build=$(cd "${1:?usage: guest_runs.sh BUILD_DIR RESULTS_DIR}" && pwd)
+results=${2:?usage: guest_runs.sh BUILD_DIR RESULTS_DIR}
+readonly CACHE=${GUEST_CACHE_DIR:-$build/guest}
+# One boot's bound: a stuck guest is stopped and the stage fails.
+readonly BOOT_TIMEOUT_S=${GUEST_BOOT_TIMEOUT_S:-900}
+readonly BOOTS=("main 47K31RA9" "refusal 47K31RB4")
+
+fail() { echo "guest stage: $*" >&2; exit 1; }
+started=$SECONDS
+image=$("$here/image.sh" "$CACHE") || fail "the guest image could not be made (reason above)"
+echo "guest image $image ready after $((SECONDS - started)) s"
+
+inputs=$CACHE/inputs
+rm -rf "$inputs" "$results"
+mkdir -p "$inputs/wine" "$inputs/guest" "$inputs/product/tools/fixtures" "$inputs/twin/tools/fixtures" "$results"
+stage() {  # stage DESTINATION FILE...
+  local destination=$1 file
+  shift
+  for file in "$@"; do
+    [[ -f $file ]] || fail "no $file; build first"
+    cp "$file" "$destination/" || fail "cannot stage $file"
+  done
+}
+stage "$inputs/wine" "$here"/../wine/*.sh
+stage "$inputs/guest" "$here/update_facts.sh" "$here/view_facts.sh"
+cp "$here/runs.sh" "$inputs/task.sh"
+for updater in product:win32 twin:win64; do
+  name=${updater%%:*} dir=$build/${updater#*:}
+  stage "$inputs/$name" "$dir/BIOSUpdate.exe" "$dir/tools/wintest/wintest.exe"
+  stage "$inputs/$name/tools/fixtures" "$dir/tools/fixtures/powrprof.dll" \
+    "$dir/tools/fixtures/recorder.exe" "$dir/tools/fixtures/Brindle.exe"
+done
+stage "$inputs/twin" "$build/win64/tools/wintest/input_probe.exe"
+
+for boot in "${BOOTS[@]}"; do
+  read -r plan bios <<<"$boot"
+  echo "$plan" >"$inputs/plan"
+  boot_started=$SECONDS
+  guest_boot "$image" "$inputs" "$results/$plan" "$BOOT_TIMEOUT_S" "$bios" discard ||
+    fail "the $plan boot (BIOS $bios) did not complete (reason above)"
+  echo "guest boot $plan (BIOS $bios): $((SECONDS - boot_started)) s"
+done
+echo "guest stage: $((SECONDS - started)) s in all"
