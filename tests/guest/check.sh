@@ -77,6 +77,27 @@ check_update_common() {  # check_update_common UPDATER DIR BIOS
   expect "$who: working folder gone" no "$(fact work_dir_after "$dir")"
 }
 
+# The progress screen in a screenshot, by the pixel checks of the twin's Wine runs.
+check_screen() {  # check_screen LABEL SCREENSHOT
+  local m
+  if [[ ! -f $2 ]]; then
+    expect "$1: screenshot" taken missing
+    return
+  fi
+  m=$(python3 "$here/../wine/screen_check.py" "$2" "$PICTURE" "$STATUS_TOP")
+  expect "$1: picture centred" 192,144 "$(sed -n 's/^found=//p' <<<"$m")"
+  expect "$1: black around the picture" 0 "$(sed -n 's/^outside_not_black=//p' <<<"$m")"
+  expect "$1: picture unchanged outside text and track" 0 "$(sed -n 's/^picture_differs=//p' <<<"$m")"
+  expect "$1: track frame" "0 0" \
+    "$(sed -n 's/^frame_outer_wrong=//p; s/^frame_inner_wrong=//p' <<<"$m" | paste -sd ' ')"
+  expect "$1: mark's blues only in the track" 0 "$(sed -n 's/^blue_outside_track=//p' <<<"$m")"
+  expect "$1: track's inside is one frame of the mark" yes \
+    "$(grep -q '^mark_frames=[0-9]' <<<"$m" && echo yes || echo no)"
+  expect "$1: white only in the status row" 0 "$(sed -n 's/^white_outside_status_row=//p' <<<"$m")"
+  expect "$1: status text drawn" yes \
+    "$( (($(sed -n 's/^white_in_status_row=//p' <<<"$m") > 0)) && echo yes || echo no)"
+}
+
 check_update() {
   local who dir folder m tool_sum capsule_sum
   tool_sum=$(sha256sum <"$build/win64/tools/capsule/WinFlash64.exe" | cut -d' ' -f1)
@@ -101,22 +122,8 @@ check_update() {
     # interpreter sees, started with the restart command.
     expect "$who: restart requested once, by the system's shutdown.exe" \
       "$(system_programs "$who")\\shutdown.exe|shutdown -r -f|C:\\windows\\system32" "$(fact runs "$dir")"
-    if [[ -f $dir/flash.bmp ]]; then
-      m=$(python3 "$here/../wine/screen_check.py" "$dir/flash.bmp" "$PICTURE" "$STATUS_TOP")
-      expect "$who: flashing screen: picture centred" 192,144 "$(sed -n 's/^found=//p' <<<"$m")"
-      expect "$who: flashing screen: black around the picture" 0 "$(sed -n 's/^outside_not_black=//p' <<<"$m")"
-      expect "$who: flashing screen: picture unchanged outside text and track" 0 "$(sed -n 's/^picture_differs=//p' <<<"$m")"
-      expect "$who: flashing screen: track frame" "0 0" \
-        "$(sed -n 's/^frame_outer_wrong=//p; s/^frame_inner_wrong=//p' <<<"$m" | paste -sd ' ')"
-      expect "$who: flashing screen: mark's blues only in the track" 0 "$(sed -n 's/^blue_outside_track=//p' <<<"$m")"
-      expect "$who: flashing screen: track's inside is one frame of the mark" yes \
-        "$(grep -q '^mark_frames=[0-9]' <<<"$m" && echo yes || echo no)"
-      expect "$who: flashing screen: white only in the status row" 0 "$(sed -n 's/^white_outside_status_row=//p' <<<"$m")"
-      expect "$who: flashing screen: status text drawn" yes \
-        "$( (($(sed -n 's/^white_in_status_row=//p' <<<"$m") > 0)) && echo yes || echo no)"
-    else
-      expect "$who: screenshot of the flashing screen" taken missing
-    fi
+    check_screen "$who: flashing screen as the tool starts" "$dir/flash-start.bmp"
+    check_screen "$who: flashing screen while the tool runs" "$dir/flash.bmp"
   done
   # The same question from both files, down to the pixel.
   if [[ -f $results/main/product/update/question.bmp && -f $results/main/twin/update/question.bmp ]]; then
@@ -142,7 +149,9 @@ check_input_lock() {
   for who in product twin; do
     dir=$(run_dir main "$who" update) || continue
     expect "$who: the probe's hooks installed before the run" ready "$(fact input_watch "$dir")"
-    expect "$who: while locked, only key-ups, middle and X buttons, wheel and moves pass" \
+    expect "$who: as the tool starts, only key-ups, middle and X buttons, wheel and moves pass" \
+      "$PASSING_INPUTS" "$(fact inputs_locked_at_start "$dir")"
+    expect "$who: while the tool runs, only key-ups, middle and X buttons, wheel and moves pass" \
       "$PASSING_INPUTS" "$(fact inputs_locked "$dir")"
     expect "$who: inputs sent while the flash tool still ran" yes "$(fact flash_tool_still_running "$dir")"
     expect "$who: after the run every input passes" "$ALL_INPUTS" "$(fact inputs_released "$dir")"

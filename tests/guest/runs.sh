@@ -14,7 +14,7 @@ readonly BAKED=/opt/wine
 readonly STATES=/run/guest
 readonly WINE=$INPUTS/wine
 readonly GUEST=$INPUTS/guest
-readonly XVFB_WAIT_S=30
+readonly XVFB_WAIT_S=120
 # Bounds on waiting, not measurements: the emulated machine is many times slower than the host.
 export WINE_WAIT_MS=180000 WINE_RUN_TIMEOUT_MS=400000
 
@@ -24,15 +24,16 @@ out=$RESULTS
 mkdir -p "$out" "$STATES"
 echo "plan $plan; BIOS version in the firmware tables: $(cat /sys/class/dmi/id/bios_version)"
 
-# start_display NUMBER: an Xvfb of the lane's own.
+# start_display NUMBER: an Xvfb of the lane's own; sets xvfb_pid.
 start_display() {
-  Xvfb ":$1" -screen 0 1024x768x24 -nolisten tcp >"$STATES/xvfb$1.log" 2>&1 &
+  Xvfb ":$1" -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb$1.log" 2>&1 &
+  xvfb_pid=$!
   local i
   for ((i = 0; i < XVFB_WAIT_S * 10; i++)); do
-    [[ -S /tmp/.X11-unix/X$1 ]] && { echo $!; return 0; }
+    [[ -S /tmp/.X11-unix/X$1 ]] && return 0
     sleep 0.1
   done
-  echo "no Xvfb on :$1" >&2
+  echo "no Xvfb on :$1 within $XVFB_WAIT_S s: $(tail -n 2 "$out/xvfb$1.log" | tr '\n' ' ')"
   return 1
 }
 
@@ -80,9 +81,8 @@ view_facts() {  # view_facts UPDATER_DIR DRIVER STATE DIR
   bash "$GUEST/view_facts.sh" "$3" "$1/BIOSUpdate.exe" "$2" "$4"
 }
 
-lane() {  # lane NAME DISPLAY
-  local name=$1 display=:$2 xvfb updater=$INPUTS/$1
-  xvfb=$(start_display "$2") || return 1
+lane() {  # lane NAME DISPLAY XVFB_PID
+  local name=$1 display=:$2 xvfb=$3 updater=$INPUTS/$1
   if [[ $name == product ]]; then
     # What a 32-bit program sees on 64-bit Windows.
     export UPDATER_PROGRAM_FILES='Program Files (x86)' UPDATER_REG_VIEW=32 FIXTURES_SYSTEM_FOLDER=syswow64
@@ -103,9 +103,16 @@ lane() {  # lane NAME DISPLAY
   kill "$xvfb"
 }
 
-lane product 1 >"$out/product.log" 2>&1 &
+# The displays one after the other: two X servers starting at once race to make the socket
+# folder, and one of them gives up.
+mkdir -p -m 1777 /tmp/.X11-unix
+start_display 1 || exit 1
+product_display=$xvfb_pid
+start_display 2 || exit 1
+twin_display=$xvfb_pid
+lane product 1 "$product_display" >"$out/product.log" 2>&1 &
 product=$!
-lane twin 2 >"$out/twin.log" 2>&1 &
+lane twin 2 "$twin_display" >"$out/twin.log" 2>&1 &
 twin=$!
 status=0
 wait "$product" || status=1

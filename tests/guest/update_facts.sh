@@ -17,8 +17,9 @@ readonly MARKER_KEY='HKU\.DEFAULT\Software\NRVK\BIOSUPDATE\Parameters'
 readonly COMPANION_WIN="C:\\$PROGRAM_FILES\\Norvik Software\\Quilden\\Brindle.exe"
 readonly FLASH_TOOL_IMAGE=WinFlash64.exe
 readonly FLASH_LOG="$WINEPREFIX/drive_c/fixture-logs/winflash.log"
-# Long enough for the folder to be read, a screenshot and the inputs while the tool runs.
-readonly FLASH_TOOL_RUN_MS=30000
+# Long enough for the folder to be read, two screenshots and the inputs twice while the tool runs.
+readonly FLASH_TOOL_RUN_MS=60000
+readonly FLASH_SETTLE_S=15
 readonly POLL_S=0.2
 readonly WATCH_CLASS=InputProbeWatch WATCH_CAPTION='input probe' WATCH_SECONDS=1200
 readonly WM_CLOSE=0x0010
@@ -96,10 +97,16 @@ if flash_tool_running; then
   fact work_files "$(cd "$WORK_DIR" 2>/dev/null && ls)"
   fact tool_sha256 "$(sha256sum <"$WORK_DIR/WinFlash64.exe" | cut -d' ' -f1)"
   fact capsule_sha256 "$(sha256sum <"$WORK_DIR/47K31RB4.cap" | cut -d' ' -f1)"
-  wine_driver screenshot "$(wine_win_path "$out_dir/flash.bmp")" >/dev/null
-  fact window "$(wine_driver window-info '#32770' 'BIOS Update Program')"
+  wine_driver screenshot "$(wine_win_path "$out_dir/flash-start.bmp")" >/dev/null
+  [[ -f $watch_file ]] && fact inputs_locked_at_start "$(inject_and_collect)"
   fact companion_during "$(companion_count)"
   fact policies_during "$(power_policy_triples)"
+  # Once the tool has run a while, the same again: what is still there then is no moment's
+  # hiccup of a slow machine.
+  sleep "$FLASH_SETTLE_S"
+  wine_driver screenshot "$(wine_win_path "$out_dir/flash.bmp")" >/dev/null
+  fact window "$(wine_driver window-info '#32770' 'BIOS Update Program')"
+  fact windows_during "$(wine_driver list-windows)"
   [[ -f $watch_file ]] && fact inputs_locked "$(inject_and_collect)"
   fact flash_tool_still_running "$(flash_tool_running && echo yes || echo no)"
 else
