@@ -38,11 +38,14 @@ stage "$inputs/guest" "$here/update_facts.sh" "$here/view_facts.sh"
 cp "$here/runs.sh" "$inputs/task.sh"
 for updater in product:win32 twin:win64; do
   name=${updater%%:*} dir=$build/${updater#*:}
-  stage "$inputs/$name" "$dir/BIOSUpdate.exe" "$dir/tools/wintest/wintest.exe"
+  # input_probe of the updater's width: with a 64-bit probe's hooks installed before the 32-bit
+  # updater's, Wine here called none of them for any input while the updater's were in place
+  # (a 32-bit probe sees exactly what the twin's 64-bit one sees beside the twin).
+  stage "$inputs/$name" "$dir/BIOSUpdate.exe" "$dir/tools/wintest/wintest.exe" \
+    "$dir/tools/wintest/input_probe.exe"
   stage "$inputs/$name/tools/fixtures" "$dir/tools/fixtures/powrprof.dll" \
     "$dir/tools/fixtures/recorder.exe" "$dir/tools/fixtures/Brindle.exe"
 done
-stage "$inputs/twin" "$build/win64/tools/wintest/input_probe.exe"
 
 for boot in "${BOOTS[@]}"; do
   read -r plan bios <<<"$boot"

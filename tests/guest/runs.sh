@@ -75,7 +75,7 @@ wine_check() {  # wine_check NAME UPDATER_DIR STATE DIR
 }
 update_facts() {  # update_facts UPDATER_DIR STATE DIR
   bash "$GUEST/update_facts.sh" "$2" "$1/BIOSUpdate.exe" "$INPUTS/twin/wintest.exe" "$3" \
-    "$INPUTS/twin/input_probe.exe"
+    "$1/input_probe.exe"
 }
 view_facts() {  # view_facts UPDATER_DIR DRIVER STATE DIR
   bash "$GUEST/view_facts.sh" "$3" "$1/BIOSUpdate.exe" "$2" "$4"

@@ -27,6 +27,12 @@ if [[ $WINEARCH == win32 ]]; then
   while kill -0 "$program_pid" 2>/dev/null; do
     wine_driver wait-window "$MESSAGE_BOX_CLASS" "$APP_CAPTION" "$BOX_POLL_MS" >/dev/null 2>&1 &&
       { box=yes; break; }
+    # An updater that takes this for 64-bit Windows asks its question instead: No ends it.
+    if wine_driver wait-window "$MESSAGE_BOX_CLASS" "$QUESTION_CAPTION" 0 >/dev/null 2>&1; then
+      box=question
+      answer_question "$IDNO"
+      break
+    fi
   done
   if [[ $box == yes ]]; then
     fact gate_text "$(wine_driver text "$MESSAGE_BOX_CLASS" "$APP_CAPTION" "$TEXT_ID")"
@@ -34,6 +40,8 @@ if [[ $WINEARCH == win32 ]]; then
     fact gate_icon "$(wine_driver icon "$MESSAGE_BOX_CLASS" "$APP_CAPTION")"
     wine_driver screenshot "$(wine_win_path "$out_dir/gate.bmp")" >/dev/null
     wine_driver click "$MESSAGE_BOX_CLASS" "$APP_CAPTION" "$IDOK" >/dev/null 2>&1
+  elif [[ $box == question ]]; then
+    fact gate_text "the update question"
   else
     fact gate_text none
   fi
