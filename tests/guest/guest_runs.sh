@@ -3,7 +3,7 @@
 # their drivers and stand-ins and the checks, and boots it once per BIOS version the runs need:
 #   RESULTS_DIR/main     BIOS 47K31RA9 (the capsule updates it): see runs.sh
 #   RESULTS_DIR/refusal  BIOS 47K31RB4 (the capsule's own version): the refused update
-# Exits 0 when both boots ran their runs to the end (the runs' verdicts are check.sh's);
+# Exits 0 when the boots ran their runs to the end (the runs' verdicts are check.sh's);
 # otherwise 1, with one line on stderr saying why.
 #
 # Usage: guest_runs.sh BUILD_DIR RESULTS_DIR
@@ -15,7 +15,9 @@ results=${2:?usage: guest_runs.sh BUILD_DIR RESULTS_DIR}
 readonly CACHE=${GUEST_CACHE_DIR:-$build/guest}
 # One boot's bound: a stuck guest is stopped and the stage fails.
 readonly BOOT_TIMEOUT_S=${GUEST_BOOT_TIMEOUT_S:-900}
-readonly BOOTS=("main 47K31RA9" "refusal 47K31RB4")
+declare -rA BOOT_BIOS=([main]=47K31RA9 [refusal]=47K31RB4)
+# GUEST_BOOTS=refusal, say, boots only that one again.
+read -ra boots <<<"${GUEST_BOOTS:-main refusal}"
 
 fail() { echo "guest stage: $*" >&2; exit 1; }
 started=$SECONDS
@@ -23,7 +25,7 @@ image=$("$here/image.sh" "$CACHE") || fail "the guest image could not be made (r
 echo "guest image $image ready after $((SECONDS - started)) s"
 
 inputs=$CACHE/inputs
-rm -rf "$inputs" "$results"
+rm -rf "$inputs"
 mkdir -p "$inputs/wine" "$inputs/guest" "$inputs/product/tools/fixtures" "$inputs/twin/tools/fixtures" "$results"
 stage() {  # stage DESTINATION FILE...
   local destination=$1 file
@@ -47,9 +49,11 @@ for updater in product:win32 twin:win64; do
     "$dir/tools/fixtures/recorder.exe" "$dir/tools/fixtures/Brindle.exe"
 done
 
-for boot in "${BOOTS[@]}"; do
-  read -r plan bios <<<"$boot"
+for plan in "${boots[@]}"; do
+  bios=${BOOT_BIOS[$plan]:-}
+  [[ -n $bios ]] || fail "no boot $plan (${!BOOT_BIOS[*]})"
   echo "$plan" >"$inputs/plan"
+  rm -rf "${results:?}/$plan"
   boot_started=$SECONDS
   guest_boot "$image" "$inputs" "$results/$plan" "$BOOT_TIMEOUT_S" "$bios" discard ||
     fail "the $plan boot (BIOS $bios) did not complete (reason above)"
