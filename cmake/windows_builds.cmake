@@ -102,12 +102,19 @@ if(BIOSUPDATE_WINDOWS_BUILDS)
       DEPENDS payloads)
     list(APPEND WIN32_DEPENDS win64)
   endif()
+  # The 32-bit test driver and stand-ins come with every build but a product-only one.
+  if(BIOSUPDATE_PRODUCT_ONLY)
+    set(WIN32_TEST_PROGRAMS OFF)
+  else()
+    set(WIN32_TEST_PROGRAMS ON)
+  endif()
   ExternalProject_Add(win32
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
     BINARY_DIR ${WIN32_DIR}
     CMAKE_ARGS ${COMMON_ARGS}
       -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/toolchain-mingw-i686.cmake
       -DBIOSUPDATE_FLASH_TOOL=${PRODUCT_FLASH_TOOL}
+      -DBIOSUPDATE_TEST_PROGRAMS=${WIN32_TEST_PROGRAMS}
     BUILD_ALWAYS TRUE
     INSTALL_COMMAND ""
     DEPENDS ${WIN32_DEPENDS})

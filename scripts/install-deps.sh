@@ -13,6 +13,7 @@ packages=(
   osslsigncode openssl                        # Authenticode signing (scripts/release.sh)
   python3                                     # reading screenshots in the screen check
   x11-utils                                   # xev: when windows map (bench/run.sh)
+  qemu-system-x86 mmdebstrap e2fsprogs        # the emulated 64-bit guest that runs the product
 )
 
 missing=()

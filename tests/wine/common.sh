@@ -2,6 +2,9 @@
 # Shared by the end-to-end checks of BIOSUpdate.exe (the 64-bit twin) under Wine.
 # Each check script is run as: SCRIPT STATE_DIR TWIN_EXE WINTEST_EXE, with STATE_DIR a prefix
 # made by fixture.sh. One observable behaviour per check, expected value beside the actual.
+# The same checks run the 32-bit product in a 64-bit prefix of the emulated guest, where it sees
+# Program Files (x86) (UPDATER_PROGRAM_FILES) and the registry's 32-bit view (UPDATER_REG_VIEW=32),
+# and where everything is slower (WINE_WAIT_MS, WINE_RUN_TIMEOUT_MS).
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=lib.sh
@@ -19,11 +22,16 @@ readonly QUESTION_CAPTION='BIOS update'
 readonly MESSAGE_BOX_CLASS='#32770'
 readonly TEXT_ID=65535
 readonly IDYES=6 IDNO=7
-readonly WAIT_MS=15000
-readonly RUN_TIMEOUT_MS=30000
+readonly WAIT_MS=${WINE_WAIT_MS:-15000}
+readonly RUN_TIMEOUT_MS=${WINE_RUN_TIMEOUT_MS:-30000}
 readonly PROGRAM_DIR="$WINEPREFIX/drive_c/users/Public/Downloads"
 readonly PROGRAM_WIN='C:\users\Public\Downloads\BIOSUpdate.exe'
-readonly WORK_DIR="$WINEPREFIX/drive_c/Program Files/BIOSUPDATE"
+readonly PROGRAM_FILES=${UPDATER_PROGRAM_FILES:-Program Files}
+readonly WORK_DIR="$WINEPREFIX/drive_c/$PROGRAM_FILES/BIOSUPDATE"
+# reg.exe's view of the registry: the updater's own one.
+REG_VIEW=()
+[[ -n ${UPDATER_REG_VIEW:-} ]] && REG_VIEW=("/reg:$UPDATER_REG_VIEW")
+readonly REG_VIEW
 
 mkdir -p "$PROGRAM_DIR"
 cp "$twin" "$PROGRAM_DIR/BIOSUpdate.exe"
@@ -44,10 +52,17 @@ finish() {
   [[ $failed -eq 0 ]]
 }
 
+# Both in the updater's view of the registry, or in the one given (32 or 64).
 run_value_present() {
-  if wine_exec reg query "$RUN_KEY" /v "$RUN_VALUE" >/dev/null 2>&1; then echo yes; else echo no; fi
+  local view=("${REG_VIEW[@]}")
+  [[ -n ${1:-} ]] && view=("/reg:$1")
+  if wine_exec reg query "$RUN_KEY" /v "$RUN_VALUE" "${view[@]}" >/dev/null 2>&1; then echo yes; else echo no; fi
 }
-set_run_value() { wine_exec reg add "$RUN_KEY" /v "$RUN_VALUE" /t REG_SZ /d "$PROGRAM_WIN 1" /f >/dev/null 2>&1; }
+set_run_value() {
+  local view=("${REG_VIEW[@]}")
+  [[ -n ${1:-} ]] && view=("/reg:$1")
+  wine_exec reg add "$RUN_KEY" /v "$RUN_VALUE" /t REG_SZ /d "$PROGRAM_WIN 1" /f "${view[@]}" >/dev/null 2>&1
+}
 
 # A working folder as an interrupted earlier run leaves it.
 leave_earlier_run() {

@@ -32,7 +32,9 @@
 FIXTURES_BIN=${FIXTURES_BIN:-$(cd "$(dirname "${twin:?source common.sh first}")" && pwd)/tools/fixtures}
 readonly FIXTURE_LOG_DIR="$WINEPREFIX/drive_c/fixture-logs"
 readonly FIXTURE_LOGS=(powrprof brindle runs)
-readonly FIXTURE_SYSTEM_DIR="$WINEPREFIX/drive_c/windows/system32"
+# The system folder the updater loads DLLs and starts programs from: syswow64
+# (FIXTURES_SYSTEM_FOLDER) for a 32-bit updater in a 64-bit prefix, with 32-bit stand-ins.
+readonly FIXTURE_SYSTEM_DIR="$WINEPREFIX/drive_c/windows/${FIXTURES_SYSTEM_FOLDER:-system32}"
 # Outside the prefix, so nothing in Windows can find Wine's originals while they are away.
 readonly FIXTURE_SAVED_DIR="$WINE_STATE_DIR/fixtures-saved"
 readonly FIXTURE_PLANTED_LIST="$FIXTURE_SAVED_DIR/planted"

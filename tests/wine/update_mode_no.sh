@@ -12,7 +12,7 @@ for args in "" "0" "2" "-1" "abc"; do
   label="update mode \"$args\""
   set_run_value
   leave_earlier_run
-  echo "keep" >"$WINEPREFIX/drive_c/Program Files/neighbour.txt"
+  echo "keep" >"$WINEPREFIX/drive_c/$PROGRAM_FILES/neighbour.txt"
   if [[ -z "$args" ]]; then start_program "$report_file"; else start_program "$report_file" "$args"; fi
   if wait_question; then
     expect "$label question text" "$english_hex" "$(question_hex)"
@@ -31,7 +31,7 @@ for args in "" "0" "2" "-1" "abc"; do
   expect "$label No removes the working folder" "no" "$(exists "$WORK_DIR")"
   expect "$label No keeps the Run value" "yes" "$(run_value_present)"
   expect "$label No keeps other files" "keep" \
-    "$(cat "$WINEPREFIX/drive_c/Program Files/neighbour.txt" 2>/dev/null)"
+    "$(cat "$WINEPREFIX/drive_c/$PROGRAM_FILES/neighbour.txt" 2>/dev/null)"
 done
 
 finish

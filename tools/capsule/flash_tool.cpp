@@ -8,6 +8,11 @@
 //                            (T: when the tool started, in ms since 1970, to time the updater)
 //   WINFLASH_DELAY_MS=n      sleep n ms before ending (flashing takes time)
 //   WINFLASH_EXIT_CODE=n     end with n after a capsule that checked out
+//   WINFLASH_HIDE_CONSOLE=1  hide its console window at once: under Wine without a window
+//                            manager a console window that appears after the updater's topmost
+//                            window can stay drawn above it, whatever the windows' order says,
+//                            and a screenshot of the screen would show the console, not the
+//                            updater
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -49,6 +54,7 @@ constexpr std::string_view kNotInBareName = "\\/:*?\"<>|";
 constexpr const char* kLogVariable = "WINFLASH_LOG";
 constexpr const char* kDelayVariable = "WINFLASH_DELAY_MS";
 constexpr const char* kExitCodeVariable = "WINFLASH_EXIT_CODE";
+constexpr const char* kHideConsoleVariable = "WINFLASH_HIDE_CONSOLE";
 
 // ---- RAII ------------------------------------------------------------------------------
 
@@ -280,8 +286,14 @@ void AppendLog(const Outcome& outcome, std::uint64_t startedMs) {
 
 }  // namespace
 
+void HideConsoleWhenAsked() {
+  if (!Environment(kHideConsoleVariable)) return;
+  if (const HWND console = GetConsoleWindow()) ShowWindow(console, SW_HIDE);
+}
+
 int main() {
   const std::uint64_t startedMs = UnixMilliseconds();
+  HideConsoleWhenAsked();
   Outcome outcome = FlashFromCommandLine();
   if (outcome.exit_code != kExitOk)
     std::fprintf(stderr, "%s: %s\n", kBanner.data(), outcome.reason.c_str());

@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -769,6 +770,38 @@ int cmdSystemLocale(Args) {
   return kExitOk;
 }
 
+// What a process of this build sees of the Windows it runs on: its own width, whether it runs
+// under WoW64 (a 32-bit process on 64-bit Windows), the machine's own architecture, its system
+// folder, the 32-bit system folder of a 64-bit Windows ("none" on a 32-bit one) and its program
+// files folder.
+int cmdProcessView(Args) {
+  BOOL wow64 = FALSE;
+  if (!IsWow64Process(GetCurrentProcess(), &wow64)) {
+    throw Failure{"IsWow64Process failed (error " + std::to_string(GetLastError()) + ")"};
+  }
+  SYSTEM_INFO native{};
+  GetNativeSystemInfo(&native);
+  const auto folder = [](UINT(WINAPI * get)(LPSTR, UINT)) -> std::string {
+    char path[MAX_PATH] = {};
+    const UINT length = get(path, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? std::string("none") : std::string(path, length);
+  };
+  char programFiles[MAX_PATH] = {};
+  const DWORD programFilesLength = GetEnvironmentVariableA("ProgramFiles", programFiles, MAX_PATH);
+  printLine("bits=" + std::to_string(sizeof(void*) * CHAR_BIT));
+  printLine(std::string("wow64=") + (wow64 ? "yes" : "no"));
+  printLine(std::string("native=") +
+            (native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64  ? "amd64"
+             : native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_INTEL ? "x86"
+                                                                             : "other"));
+  printLine("system=" + folder(GetSystemDirectoryA));
+  printLine("system_wow64=" + folder(GetSystemWow64DirectoryA));
+  printLine("program_files=" + (programFilesLength == 0 || programFilesLength >= MAX_PATH
+                                    ? std::string("none")
+                                    : std::string(programFiles, programFilesLength)));
+  return kExitOk;
+}
+
 // How many processes of the prefix run the program IMAGE_NAME (a file name such as
 // Brindle.exe, any case). Wine 8's tasklist.exe is a stub that prints nothing.
 int cmdProcessCount(Args args) {
@@ -813,6 +846,7 @@ constexpr Command kCommands[] = {
     {"write-cmdline", "OUT_FILE", 1, 1, cmdWriteCmdline},
     {"system-locale", "", 0, 0, cmdSystemLocale},
     {"process-count", "IMAGE_NAME", 1, 1, cmdProcessCount},
+    {"process-view", "", 0, 0, cmdProcessView},
 };
 
 void printUsage(const Command* only) {

@@ -1,0 +1,221 @@
+#!/usr/bin/env bash
+# Judges one kind of run of the guest stage for both updaters, the 32-bit product and its
+# 64-bit twin, from what the runs recorded (guest_runs.sh): each expectation is checked for the
+# two files in turn, so that a difference between them shows as one side of a pair failing.
+# Expected values are literals, what a 32-bit or a 64-bit process sees on 64-bit Windows, or
+# outside observations (the payload files the build embedded).
+#
+# Usage: check.sh update|refusal|answer_no|cleanup|input_lock|gate RESULTS_DIR BUILD_DIR
+here=$(cd "$(dirname "$0")" && pwd)
+kind=${1:?usage: check.sh KIND RESULTS_DIR BUILD_DIR}
+results=${2:?}
+build=${3:?}
+
+readonly PICTURE=$here/../../res/art/background135.bmp
+readonly STATUS_TOP=310
+readonly ALL_OFF='0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000'
+# The stand-in's default policies with the event code the restore writes.
+readonly RESTORED='2/1/80000000 3/1/80000000 2/1/80000000 2/1/80000000 0/1/80000000 2/1/80000000'
+readonly MARKER='REG_SZ 1.15.1404.0702'
+readonly QUESTION_BUTTONS='6 &Yes#7 &No'
+readonly FLASH_ARGUMENTS='/cvar /bbl /sd /file 47K31RB4.cap /nodelay'
+readonly COMPANION_TAIL='Norvik Software\Quilden\Brindle.exe'
+english_text=$'Do not turn off the power.\r\nBIOS settings will be set to the default values after the update.\r\nIf you install Windows 7, settings must be changed as below.\r\n\r\n  1. BIOS Setup(F2) > Security\r\n  2. Secure Boot Configuration > Secure Boot Option : Off\r\n  3. Save & Exit'
+question_hex=$(printf '%s' "$english_text" | od -An -tx1 -v | tr -d ' \n')
+# The inputs another program sends, in order (as input_probe names them), and those of them
+# that pass the input lock: key-ups, the middle and X buttons, the wheel and pointer moves.
+readonly ALL_INPUTS='key-down:0D#key-up:0D#key-down:1B#key-up:1B#key-down:79#key-up:79#key-down:12#key-down:09#key-up:09#key-up:12#key-down:41#key-up:41#left-down#left-up#right-down#right-up#middle-down#middle-up#x-down#x-up#wheel#move'
+readonly PASSING_INPUTS='key-up:0D#key-up:1B#key-up:79#key-up:09#key-up:12#key-up:41#middle-down#middle-up#x-down#x-up#wheel#move'
+
+passed=0
+failed=0
+expect() {  # expect NAME EXPECTED ACTUAL
+  if [[ "$2" == "$3" ]]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    printf 'FAIL %s\n  expected: [%s]\n  actual:   [%s]\n' "$1" "$2" "$3"
+  fi
+}
+finish() {
+  echo "$passed passed, $failed failed"
+  [[ $failed -eq 0 ]]
+}
+fact() { sed -n "s/^$1=//p" "$2/facts" 2>/dev/null | head -n 1; }
+field() { tr '|' '\n' <<<"$1" | sed -n "s/^$2=//p"; }
+# The run's folder for UPDATER; a run that left no facts fails here, once, with its output.
+run_dir() {  # run_dir PLAN UPDATER RUN
+  local dir=$results/$1/$2/$3
+  if [[ ! -f $dir/facts && ! -f $dir/status ]]; then
+    expect "$2: the $3 run took place in the $1 boot" yes "no ($dir missing)"
+    return 1
+  fi
+  echo "$dir"
+}
+program_files() { [[ $1 == product ]] && echo 'Program Files (x86)' || echo 'Program Files'; }
+# Where the system's programs are for a process of the updater's width on 64-bit Windows.
+system_programs() { [[ $1 == product ]] && echo 'C:\windows\syswow64' || echo 'C:\windows\system32'; }
+
+# What every update run shows, flashed or refused.
+check_update_common() {  # check_update_common UPDATER DIR BIOS
+  local who=$1 dir=$2 brindle
+  expect "$who: stand-ins installed" ok "$(fact fixtures "$dir")"
+  expect "$who: BIOS version in the firmware tables" "$3" "$(fact bios "$dir")"
+  expect "$who: question shown" shown "$(fact question "$dir")"
+  expect "$who: question text" "$question_hex" "$(fact question_hex "$dir")"
+  expect "$who: question buttons" "$QUESTION_BUTTONS" "$(fact question_buttons "$dir")"
+  expect "$who: question icon" exclamation "$(fact question_icon "$dir")"
+  expect "$who: exit code" 0 "$(fact exit "$dir")"
+  expect "$who: companion running before" 1 "$(fact companion_before "$dir")"
+  expect "$who: policies applied first: buttons and lid do nothing" "$ALL_OFF" \
+    "$(fact powrprof "$dir" | tr '#' '\n' | sed -n 's/^SetActivePwrScheme ok //p' | head -n 1)"
+  expect "$who: policies back after the run" "$RESTORED" "$(fact policies_after "$dir")"
+  brindle="start C:\\$(program_files "$who")\\$COMPANION_TAIL"
+  expect "$who: companion started again (its starts)" "$brindle#$brindle" "$(fact brindle "$dir")"
+  expect "$who: companion running after" 1 "$(fact companion_after "$dir")"
+  expect "$who: marker" "$MARKER" "$(fact marker "$dir" | tr -s ' ')"
+  expect "$who: working folder gone" no "$(fact work_dir_after "$dir")"
+}
+
+# The progress screen in a screenshot, by the pixel checks of the twin's Wine runs.
+check_screen() {  # check_screen LABEL SCREENSHOT
+  local m
+  if [[ ! -f $2 ]]; then
+    expect "$1: screenshot" taken missing
+    return
+  fi
+  m=$(python3 "$here/../wine/screen_check.py" "$2" "$PICTURE" "$STATUS_TOP")
+  expect "$1: picture centred" 192,144 "$(sed -n 's/^found=//p' <<<"$m")"
+  expect "$1: black around the picture" 0 "$(sed -n 's/^outside_not_black=//p' <<<"$m")"
+  expect "$1: picture unchanged outside text and track" 0 "$(sed -n 's/^picture_differs=//p' <<<"$m")"
+  expect "$1: track frame" "0 0" \
+    "$(sed -n 's/^frame_outer_wrong=//p; s/^frame_inner_wrong=//p' <<<"$m" | paste -sd ' ')"
+  expect "$1: mark's blues only in the track" 0 "$(sed -n 's/^blue_outside_track=//p' <<<"$m")"
+  expect "$1: track's inside is one frame of the mark" yes \
+    "$(grep -q '^mark_frames=[0-9]' <<<"$m" && echo yes || echo no)"
+  expect "$1: white only in the status row" 0 "$(sed -n 's/^white_outside_status_row=//p' <<<"$m")"
+  expect "$1: status text drawn" yes \
+    "$( (($(sed -n 's/^white_in_status_row=//p' <<<"$m") > 0)) && echo yes || echo no)"
+}
+
+check_update() {
+  local who dir folder m tool_sum capsule_sum
+  tool_sum=$(sha256sum <"$build/win64/tools/capsule/WinFlash64.exe" | cut -d' ' -f1)
+  capsule_sum=$(sha256sum <"$build/payload/47K31RB4.cap" | cut -d' ' -f1)
+  for who in product twin; do
+    dir=$(run_dir main "$who" update) || continue
+    folder="C:\\$(program_files "$who")\\BIOSUPDATE"
+    check_update_common "$who" "$dir" 47K31RA9
+    expect "$who: flash tool seen running" yes "$(fact flash_tool_seen "$dir")"
+    expect "$who: working folder while the tool runs" '47K31RB4.cap#WinFlash64.exe' "$(fact work_files "$dir")"
+    expect "$who: flash tool written byte for byte" "$tool_sum" "$(fact tool_sha256 "$dir")"
+    expect "$who: capsule written byte for byte" "$capsule_sum" "$(fact capsule_sha256 "$dir")"
+    expect "$who: flash tool command line" "$folder\\WinFlash64.exe $FLASH_ARGUMENTS" \
+      "$(field "$(fact flash_log "$dir")" cmdline)"
+    expect "$who: flash tool working folder" "$folder" "$(field "$(fact flash_log "$dir")" cwd)"
+    expect "$who: flash tool accepted the capsule" 0 "$(field "$(fact flash_log "$dir")" exit)"
+    expect "$who: power policies while the tool runs" "$ALL_OFF" "$(fact policies_during "$dir")"
+    expect "$who: companion stopped while the tool runs" 0 "$(fact companion_during "$dir")"
+    expect "$who: window covers the screen, topmost" 'rect=0,0,1024,768 topmost=1' \
+      "$(fact window "$dir" | tr '#' '\n' | grep -E '^(rect|topmost)=' | paste -sd ' ')"
+    # The recording shutdown.exe of the updater's width, in the system folder its command
+    # interpreter sees, started with the restart command.
+    expect "$who: restart requested once, by the system's shutdown.exe" \
+      "$(system_programs "$who")\\shutdown.exe|shutdown -r -f|C:\\windows\\system32" "$(fact runs "$dir")"
+    check_screen "$who: flashing screen as the tool starts" "$dir/flash-start.bmp"
+    check_screen "$who: flashing screen while the tool runs" "$dir/flash.bmp"
+  done
+  # The same question from both files, down to the pixel.
+  if [[ -f $results/main/product/update/question.bmp && -f $results/main/twin/update/question.bmp ]]; then
+    expect "product's question looks exactly as the twin's" same \
+      "$(cmp -s "$results/main/product/update/question.bmp" "$results/main/twin/update/question.bmp" && echo same || echo different)"
+  else
+    expect "screenshots of both questions" taken missing
+  fi
+}
+
+check_refusal() {
+  local who dir
+  for who in product twin; do
+    dir=$(run_dir refusal "$who" update) || continue
+    check_update_common "$who" "$dir" 47K31RB4
+    expect "$who: flash tool not started" "no|" "$(fact flash_tool_seen "$dir")|$(fact flash_log "$dir")"
+    expect "$who: no restart" "" "$(fact runs "$dir")"
+  done
+}
+
+check_input_lock() {
+  local who dir
+  for who in product twin; do
+    dir=$(run_dir main "$who" update) || continue
+    expect "$who: the probe's hooks installed before the run" ready "$(fact input_watch "$dir")"
+    expect "$who: as the tool starts, only key-ups, middle and X buttons, wheel and moves pass" \
+      "$PASSING_INPUTS" "$(fact inputs_locked_at_start "$dir")"
+    expect "$who: while the tool runs, only key-ups, middle and X buttons, wheel and moves pass" \
+      "$PASSING_INPUTS" "$(fact inputs_locked "$dir")"
+    expect "$who: inputs sent while the flash tool still ran" yes "$(fact flash_tool_still_running "$dir")"
+    expect "$who: after the run every input passes" "$ALL_INPUTS" "$(fact inputs_released "$dir")"
+  done
+}
+
+# An existing end-to-end check, run on each file in the guest.
+check_wine_run() {  # check_wine_run RUN
+  local who dir
+  for who in product twin; do
+    dir=$(run_dir main "$who" "$1") || continue
+    expect "$who: $1 checks pass ($(tail -n 1 "$dir/output"))" 0 "$(cat "$dir/status")"
+    grep '^FAIL' -A2 "$dir/output" | sed "s/^/  $who: /"
+  done
+}
+
+check_cleanup() {
+  local who dir
+  check_wine_run cleanup_mode
+  for who in product twin; do
+    dir=$(run_dir main "$who" views) || continue
+    expect "$who: clean-up exit code" 0 "$(fact exit "$dir")"
+    expect "$who: clean-up shows no window" 0 "$(fact windows "$dir")"
+    expect "$who: working folder gone" no "$(fact work_dir_after "$dir")"
+    # Each removes the Run value in the registry view of its own width only.
+    if [[ $who == product ]]; then
+      expect "$who: Run value gone from the 32-bit view" no "$(fact run_value_32 "$dir")"
+      expect "$who: Run value of the 64-bit view left" yes "$(fact run_value_64 "$dir")"
+    else
+      expect "$who: Run value gone from the 64-bit view" no "$(fact run_value_64 "$dir")"
+      expect "$who: Run value of the 32-bit view left" yes "$(fact run_value_32 "$dir")"
+    fi
+  done
+  expect "product's view of 64-bit Windows" \
+    'bits=32#wow64=yes#native=amd64#system=C:\windows\system32#system_wow64=C:\windows\syswow64#program_files=C:\Program Files (x86)' \
+    "$(fact view "$results/main/product/views")"
+  expect "twin's view of 64-bit Windows" \
+    'bits=64#wow64=no#native=amd64#system=C:\windows\system32#system_wow64=C:\windows\syswow64#program_files=C:\Program Files' \
+    "$(fact view "$results/main/twin/views")"
+}
+
+check_gate() {
+  local dir
+  if dir=$(run_dir main product gate); then
+    expect "32-bit Windows as a 32-bit process sees it" \
+      'bits=32#wow64=no#native=x86#system=C:\windows\system32#system_wow64=none#program_files=C:\Program Files' \
+      "$(fact view "$dir")"
+    expect "product on 32-bit Windows: message" 'Norvik BIOS Updater only for 64-bit OS.' "$(fact gate_text "$dir")"
+    expect "product on 32-bit Windows: OK only" '1 OK' "$(fact gate_buttons "$dir")"
+    expect "product on 32-bit Windows: exit code" 0 "$(fact exit "$dir")"
+  fi
+  # The twin, a 64-bit file, does not even start there; in the 64-bit prefix it asks.
+  if dir=$(run_dir main twin gate); then
+    expect "twin on 32-bit Windows: no message box" none "$(fact gate_text "$dir")"
+  fi
+}
+
+case $kind in
+  update) check_update ;;
+  refusal) check_refusal ;;
+  answer_no) check_wine_run answer_no ;;
+  cleanup) check_cleanup ;;
+  input_lock) check_input_lock ;;
+  gate) check_gate ;;
+  *) echo "check.sh: unknown kind $kind" >&2; exit 2 ;;
+esac
+finish
