@@ -33,6 +33,8 @@ export WINFLASH_LOG='C:\fixture-logs\winflash.log' WINFLASH_DELAY_MS=$FLASH_TOOL
 # Seen in both files' runs: the tool's console drawn above the covering window for good (Wine's
 # X stacking, see flash_tool.cpp), so that the screenshots showed the console.
 export WINFLASH_HIDE_CONSOLE=1
+# Under emulation the tool's first line can come seconds after its process exists.
+readonly CONSOLE_HIDDEN_WAIT_S=30
 
 facts=$out_dir/facts
 : >"$facts"
@@ -100,6 +102,12 @@ if flash_tool_running; then
   fact work_files "$(cd "$WORK_DIR" 2>/dev/null && ls)"
   fact tool_sha256 "$(sha256sum <"$WORK_DIR/WinFlash64.exe" | cut -d' ' -f1)"
   fact capsule_sha256 "$(sha256sum <"$WORK_DIR/47K31RB4.cap" | cut -d' ' -f1)"
+  # The stand-in hides its console at its first line; until then, under Wine without a window
+  # manager, the console may be drawn over the updater. The first look waits for that.
+  console_deadline=$(($(date +%s) + CONSOLE_HIDDEN_WAIT_S))
+  while wine_driver list-windows 2>/dev/null | grep -q 'WinFlash64\.exe' && (($(date +%s) < console_deadline)); do
+    sleep "$POLL_S"
+  done
   wine_driver screenshot "$(wine_win_path "$out_dir/flash-start.bmp")" >/dev/null
   [[ -f $watch_file ]] && fact inputs_locked_at_start "$(inject_and_collect)"
   fact companion_during "$(companion_count)"
