@@ -27,20 +27,8 @@ question_hex=$(printf '%s' "$english_text" | od -An -tx1 -v | tr -d ' \n')
 readonly ALL_INPUTS='key-down:0D#key-up:0D#key-down:1B#key-up:1B#key-down:79#key-up:79#key-down:12#key-down:09#key-up:09#key-up:12#key-down:41#key-up:41#left-down#left-up#right-down#right-up#middle-down#middle-up#x-down#x-up#wheel#move'
 readonly PASSING_INPUTS='key-up:0D#key-up:1B#key-up:79#key-up:09#key-up:12#key-up:41#middle-down#middle-up#x-down#x-up#wheel#move'
 
-passed=0
-failed=0
-expect() {  # expect NAME EXPECTED ACTUAL
-  if [[ "$2" == "$3" ]]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAIL %s\n  expected: [%s]\n  actual:   [%s]\n' "$1" "$2" "$3"
-  fi
-}
-finish() {
-  echo "$passed passed, $failed failed"
-  [[ $failed -eq 0 ]]
-}
+# shellcheck source=../wine/expect.sh
+source "$(dirname "$0")/../wine/expect.sh"
 fact() { sed -n "s/^$1=//p" "$2/facts" 2>/dev/null | head -n 1; }
 field() { tr '|' '\n' <<<"$1" | sed -n "s/^$2=//p"; }
 # The run's folder for UPDATER; a run that left no facts fails here, once, with its output.
@@ -218,4 +206,4 @@ case $kind in
   gate) check_gate ;;
   *) echo "check.sh: unknown kind $kind" >&2; exit 2 ;;
 esac
-finish
+tally

@@ -36,20 +36,11 @@ readonly REG_VIEW
 mkdir -p "$PROGRAM_DIR"
 cp "$twin" "$PROGRAM_DIR/BIOSUpdate.exe"
 
-passed=0
-failed=0
-expect() {  # expect NAME EXPECTED ACTUAL
-  if [[ "$2" == "$3" ]]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAIL %s\n  expected: [%s]\n  actual:   [%s]\n' "$1" "$2" "$3"
-  fi
-}
+# shellcheck source=expect.sh
+source "$here/expect.sh"
 finish() {
   [[ $failed -eq 0 ]] || wine_log_tail 20
-  echo "$passed passed, $failed failed"
-  [[ $failed -eq 0 ]]
+  tally
 }
 
 # Both in the updater's view of the registry, or in the one given (32 or 64).
