@@ -149,6 +149,10 @@ win::LRESULT CBiosUpdateDlg::WindowProc(win::UINT message, win::WPARAM wParam, w
 
 win::LRESULT CBiosUpdateDlg::OnFinish(win::WPARAM wParam, win::LPARAM lParam) {
   m_finished = true;
+  // A refusal has armed the quit timer too. Its tick would post the quit message inside the
+  // loop of a box the finish may show (a restore that still fails) and close that box before
+  // anyone read it; the finish does the timer's work itself.
+  KillTimer(kQuitTimer);
   UnlockMachine();
   app::CleanUpWorkingFolder();
   if (wParam == kFinishWithRestart) {

@@ -254,7 +254,8 @@ TEST_F(UpdateRunTest, FinishWithRestartUndoesEverythingInOrderAndRestartsLast) {
   const int finish = machine().IndexOfCall("PostMessageA");
   std::vector<sim::CallRecord> after(machine().Calls().begin() + finish, machine().Calls().end());
   EXPECT_TRUE(MatchesSequence(after,
-                              {{"SetActivePwrScheme"},
+                              {{"KillTimer", {kQuitTimer}},
+                               {"SetActivePwrScheme"},
                                {"OutputDebugStringA", {ui::DebugLine(ui::DebugLineId::PowerOptionsRestored)}},
                                {"UnhookWindowsHookEx"},
                                {"UnhookWindowsHookEx"},
@@ -455,28 +456,38 @@ TEST_F(UpdateRunTest, PowerGuardFailureShowsItsMessageAndEndsWithNothingLocked) 
 
 // A restore that still fails at the finish is told only once the input lock is gone, so that
 // the box can be answered and the restart after the flash still comes; the end of the session (or
-// a close request) while the lock is on tells it to the debugger output only.
-TEST_F(UpdateRunTest, RestoreThatFailsIsToldInABoxThatCanBeAnswered) {
-  // Both restore attempts of the finish fail; the end-of-session query's, earlier, too.
-  machine().FailCall("SetActivePwrScheme", {.occurrence = 2, .times = 3});
-  machine().windows.ScheduleMessage({6000, win::WM_QUERYENDSESSION});
-  const sim::ProcessResult result = RunWithBios(u"47K31RA9", {{win::IDOK, 1500}});
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_FALSE(result.stalled);
-  ASSERT_EQ(machine().windows.MessageBoxes().size(), 2u);
-  const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[1];
-  EXPECT_EQ(box.text, "RESTORE SetActivePwrScheme Error");
-  EXPECT_EQ(box.closedAtMs - box.openedAtMs, 1500u);
-  EXPECT_EQ(std::count(machine().debugOutput.begin(), machine().debugOutput.end(),
-                       std::string("RESTORE SetActivePwrScheme Error")), 1);
-  const int finish = machine().IndexOfCall("Message", machine().IndexOfCall("PostMessageA"));
-  EXPECT_TRUE(MatchesSequence({machine().Calls().begin() + finish, machine().Calls().end()},
-                              {{"SetActivePwrScheme"}, {"SetActivePwrScheme"}, {"UnhookWindowsHookEx"},
-                               {"UnhookWindowsHookEx"}, {"MessageBoxA", {"BIOSUpdate", 0}},
-                               {"ShellExecuteA"}, {"ShellExecuteA"}, {"KillTimer", {kAnimationTimer}},
-                               {"CreateProcessA"}, {"PostQuitMessage", {0}}}));
-  EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
-  EXPECT_EQ(machine().hooks.leftAtProcessEnd, 0);
+// a close request) while the lock is on tells it to the debugger output only. On a refusal the
+// worker has armed the quit timer too: the box stays until it is answered (5 s, longer than the
+// timer's 3 s), and the run ends once.
+TEST_F(UpdateRunTest, RestoreThatFailsIsToldInABoxThatStaysUntilAnswered) {
+  for (const bool flashed : {true, false}) {
+    SCOPED_TRACE(flashed ? "flash" : "refusal");
+    sim::ResetMachine();
+    SetUp();
+    // Both restore attempts of the finish fail; the end-of-session query's, earlier, too.
+    machine().FailCall("SetActivePwrScheme", {.occurrence = 2, .times = 3});
+    machine().windows.ScheduleMessage({6000, win::WM_QUERYENDSESSION});
+    const sim::ProcessResult result = RunWithBios(flashed ? u"47K31RA9" : u"47K31RC1", {{win::IDOK, 5000}});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_FALSE(result.stalled);
+    ASSERT_EQ(machine().windows.MessageBoxes().size(), 2u);
+    const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[1];
+    EXPECT_EQ(box.text, "RESTORE SetActivePwrScheme Error");
+    EXPECT_EQ(box.closedAtMs - box.openedAtMs, 5000u);
+    EXPECT_EQ(std::count(machine().debugOutput.begin(), machine().debugOutput.end(),
+                         std::string("RESTORE SetActivePwrScheme Error")), 1);
+    // The quit timer goes first: it would end the box's loop before anyone had read it.
+    std::vector<Expected> finishSteps = {{"KillTimer", {kQuitTimer}}, {"SetActivePwrScheme"}, {"SetActivePwrScheme"}, {"UnhookWindowsHookEx"},
+                                         {"UnhookWindowsHookEx"}, {"MessageBoxA", {"BIOSUpdate", 0}},
+                                         {"ShellExecuteA"}, {"ShellExecuteA"}};
+    if (flashed) finishSteps.insert(finishSteps.end(), {{"KillTimer", {kAnimationTimer}}, {"CreateProcessA"}});
+    finishSteps.push_back({"PostQuitMessage", {0}});
+    const int finish = machine().IndexOfCall("Message", machine().IndexOfCall("PostMessageA"));
+    EXPECT_TRUE(MatchesSequence({machine().Calls().begin() + finish, machine().Calls().end()}, finishSteps));
+    EXPECT_EQ(machine().CountCalls("PostQuitMessage"), 1);
+    EXPECT_EQ(machine().processes.RestartRequests().size(), flashed ? 1u : 0u);
+    EXPECT_EQ(machine().hooks.leftAtProcessEnd, 0);
+  }
 }
 
 TEST_F(UpdateRunTest, WorkerThatCannotStartUndoesTheLocksBeforeQuitting) {
