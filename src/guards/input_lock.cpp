@@ -10,8 +10,8 @@
 
 namespace guards {
 
-win::HHOOK g_keyboardHook = nullptr;
-win::HHOOK g_mouseHook = nullptr;
+std::atomic<win::HHOOK> g_keyboardHook = nullptr;
+std::atomic<win::HHOOK> g_mouseHook = nullptr;
 
 namespace {
 
@@ -20,68 +20,114 @@ constexpr win::LRESULT kSwallow = 1;
 // Low-level hooks watch every thread of the desktop.
 constexpr win::DWORD kAllThreads = 0;
 // The hook thread has nothing to do but install two hooks and enter its loop; should it not
-// be there by then, the lock is told as failed rather than the update held up.
+// have reported by then, it is called off and the lock is told as failed rather than the
+// update held up.
 constexpr win::DWORD kHookThreadStartMs = 5000;
 // It ends as soon as it has removed the hooks.
 constexpr win::DWORD kHookThreadEndMs = 5000;
 constexpr win::BOOL kManualReset = win::TRUE;
 constexpr win::BOOL kNotSet = win::FALSE;
 
+// Where the hook thread stands at its start. Exactly one side wins: the thread, which reports
+// that it services its hooks, or the installation, which gives up waiting and calls it off.
+enum class Phase { Starting, Servicing, CalledOff };
+
+void Unhook(win::HHOOK hook) {
+  if (hook != nullptr) win::UnhookWindowsHookEx(hook);
+}
+
 // The system calls a low-level hook on the thread that installed it, and only while that thread
 // asks for messages; a thread that does not answer within the system's time-out loses its hook
-// without a word (Windows 7 and later). The UI thread blocks for seconds at a time (the pauses,
-// the commands, the identity query, the capsule's writing, every message box), so the hooks
-// live on a thread of their own that does nothing but wait for messages.
+// without a word (at most one second from Windows 10 1709 on). The UI thread blocks for seconds
+// at a time (the pauses, the commands, the identity query, the capsule's writing, every message
+// box), so the hooks live on a thread of their own that does nothing but wait for messages, at
+// the highest priority, so that a busy machine (the flash itself, a virus scan of the files just
+// written) does not make it miss the time-out.
 class CInputLockThread : public win::CWinThread {
  public:
-  explicit CInputLockThread(win::HANDLE installed) : installed_(installed) { m_bAutoDelete = win::FALSE; }
+  CInputLockThread() : reported_(win::CreateEventA(nullptr, kManualReset, kNotSet, nullptr)) { m_bAutoDelete = win::FALSE; }
+
+  bool CanReport() const { return reported_.Valid(); }
+  win::HANDLE Reported() const { return reported_.Get(); }
+  // True when the thread had not reported yet: from now on it keeps no hook.
+  bool CallOff() {
+    Phase starting = Phase::Starting;
+    return phase_.compare_exchange_strong(starting, Phase::CalledOff);
+  }
 
   win::BOOL InitInstance() override {
+    win::SetThreadPriority(win::GetCurrentThread(), win::THREAD_PRIORITY_TIME_CRITICAL);
     const win::HINSTANCE self = win::AfxGetInstanceHandle();
-    g_keyboardHook = win::SetWindowsHookExA(win::WH_KEYBOARD_LL, &KeyboardHookProc, self, kAllThreads);
-    g_mouseHook = win::SetWindowsHookExA(win::WH_MOUSE_LL, &MouseHookProc, self, kAllThreads);
+    if (phase_ == Phase::Starting) keyboard_ = win::SetWindowsHookExA(win::WH_KEYBOARD_LL, &KeyboardHookProc, self, kAllThreads);
+    if (phase_ == Phase::Starting) mouse_ = win::SetWindowsHookExA(win::WH_MOUSE_LL, &MouseHookProc, self, kAllThreads);
     // The removal is a message to this thread: it must have a queue before anyone posts.
     win::EnsureMessageQueue();
-    win::SetEvent(installed_);
+    // Published before the report, so that whoever sees the report sees the handles.
+    g_keyboardHook = keyboard_;
+    g_mouseHook = mouse_;
+    Phase starting = Phase::Starting;
+    if (!phase_.compare_exchange_strong(starting, Phase::Servicing)) {
+      // Too late: the installation has given up on this thread and told the lock as failed.
+      // Nothing of it may stay.
+      g_keyboardHook.compare_exchange_strong(keyboard_, nullptr);
+      g_mouseHook.compare_exchange_strong(mouse_, nullptr);
+      return win::FALSE;  // ExitInstance unhooks
+    }
+    win::SetEvent(reported_.Get());
     return win::TRUE;
   }
 
-  // After the quit request: the hooks go with the thread that services them.
+  // After the quit request, or when called off: the hooks go with the thread that installed them.
   int ExitInstance() override {
-    UnhookBoth();
+    Unhook(keyboard_);
+    Unhook(mouse_);
     return 0;
   }
 
-  static void UnhookBoth() {
-    if (g_keyboardHook != nullptr) win::UnhookWindowsHookEx(g_keyboardHook);
-    if (g_mouseHook != nullptr) win::UnhookWindowsHookEx(g_mouseHook);
-  }
-
  private:
-  win::HANDLE installed_;
+  win::UniqueKernelHandle reported_;
+  std::atomic<Phase> phase_ = Phase::Starting;
+  win::HHOOK keyboard_ = nullptr;
+  win::HHOOK mouse_ = nullptr;
 };
 
 // Set by the installation, taken by the one removal; the worker may remove the lock too. A run
 // that ends by the quit message alone keeps its lock, thread and all, until the process ends.
 std::atomic<CInputLockThread*> g_lockThread = nullptr;
-// A thread that could not be told to end, or did not: it is left to the process's end, never
-// deleted under its own feet.
+// A thread that was called off, could not be told to end, or did not: it is left to the
+// process's end, never deleted under its own feet.
 std::atomic<CInputLockThread*> g_abandonedThread = nullptr;
 std::atomic<bool> g_installed = false;
 
-// Starts the hook thread and waits until it has installed what it could.
-void StartHookThread() {
-  win::UniqueKernelHandle installed(win::CreateEventA(nullptr, kManualReset, kNotSet, nullptr));
-  if (!installed.Valid()) return;
-  auto* thread = new CInputLockThread(installed.Get());
-  if (thread->CreateThread() == win::FALSE) {
+void Abandon(CInputLockThread* thread) {
+  delete g_abandonedThread.exchange(thread);  // an earlier run's, on the simulated machine
+}
+
+void UnhookBoth() {
+  Unhook(g_keyboardHook);
+  Unhook(g_mouseHook);
+}
+
+// Starts the hook thread and waits until it has installed what it could; true when it services
+// its hooks. A thread that has not reported in time is called off, and no hook of it stays.
+bool StartHookThread() {
+  g_keyboardHook = nullptr;
+  g_mouseHook = nullptr;
+  auto* thread = new CInputLockThread();
+  if (!thread->CanReport() || thread->CreateThread() == win::FALSE) {
     delete thread;
-    return;
+    return false;
+  }
+  win::WaitForSingleObject(thread->Reported(), kHookThreadStartMs);
+  if (thread->CallOff()) {
+    Abandon(thread);
+    return false;
   }
   // Only the simulated machine runs the program more than once in a process: what an earlier
   // run kept has ended with that run.
   delete g_lockThread.exchange(thread);
-  win::WaitForSingleObject(installed.Get(), kHookThreadStartMs);
+  g_installed = g_keyboardHook.load() != nullptr || g_mouseHook.load() != nullptr;
+  return true;
 }
 
 }  // namespace
@@ -116,14 +162,13 @@ win::LRESULT BIOSUPDATE_CALLBACK MouseHookProc(int code, win::WPARAM wParam, win
 }
 
 void InstallInputLock(win::HWND owner) {
-  StartHookThread();
-  g_installed = g_keyboardHook != nullptr || g_mouseHook != nullptr;
+  const bool serviced = StartHookThread();
   // Told on this thread, in the window's boxes. A single failure leaves the other kind of
   // input free to answer its box.
-  if (g_keyboardHook == nullptr) {
+  if (!serviced || g_keyboardHook.load() == nullptr) {
     ui::WindowMessageBox(owner, ui::UiText(ui::TextId::MsgKeyboardHookFailed), nullptr, win::MB_OK);
   }
-  if (g_mouseHook == nullptr) {
+  if (!serviced || g_mouseHook.load() == nullptr) {
     ui::WindowMessageBox(owner, ui::UiText(ui::TextId::MsgMouseHookFailed), nullptr, win::MB_OK);
   }
 }
@@ -133,16 +178,18 @@ bool InputLockInstalled() { return g_installed; }
 void RemoveInputLock() {
   CInputLockThread* thread = g_lockThread.exchange(nullptr);
   if (thread == nullptr) return;
-  g_installed = false;
   if (win::PostThreadMessageA(thread->m_nThreadID, win::WM_QUIT, 0, 0) != win::FALSE &&
       win::WaitForSingleObject(thread->m_hThread, kHookThreadEndMs) == win::WAIT_OBJECT_0) {
     delete thread;
-    return;
+  } else {
+    // The thread could not be told or did not end: the hooks must not outlive the update, so
+    // they are removed from here. The thread itself ends with the process.
+    UnhookBoth();
+    Abandon(thread);
   }
-  // The thread could not be told or did not end: the hooks must not outlive the update, so
-  // they are removed from here. The thread itself ends with the process.
-  CInputLockThread::UnhookBoth();
-  delete g_abandonedThread.exchange(thread);  // an earlier run's, on the simulated machine
+  g_installed = false;
 }
+
+void UnhookInputLockNow() { UnhookBoth(); }
 
 }  // namespace guards

@@ -31,6 +31,8 @@ std::uint64_t GetTickCount64();
 HANDLE CreateThread(void* securityAttributes, std::size_t stackSize, LPTHREAD_START_ROUTINE start,
                     void* parameter, DWORD creationFlags, DWORD* threadId);
 DWORD ResumeThread(HANDLE thread);
+HANDLE GetCurrentThread();
+BOOL SetThreadPriority(HANDLE thread, int priority);
 HANDLE CreateEventA(void* securityAttributes, BOOL manualReset, BOOL initialState, const char* name);
 BOOL SetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);

@@ -210,6 +210,7 @@ inline constexpr std::size_t MAX_PATH = 260;
   /* processes, threads and waits */                                                              \
   X(CREATE_NEW_CONSOLE, DWORD, 0x00000010)                                                        \
   X(CREATE_SUSPENDED, DWORD, 0x00000004)                                                          \
+  X(THREAD_PRIORITY_TIME_CRITICAL, int, 15)                                                       \
   X(LOAD_LIBRARY_SEARCH_SYSTEM32, DWORD, 0x00000800)                                              \
   X(INFINITE, DWORD, 0xFFFFFFFF)                                                                  \
   X(WAIT_OBJECT_0, DWORD, 0)                                                                      \

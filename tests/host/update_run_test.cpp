@@ -174,6 +174,7 @@ TEST_F(UpdateRunTest, InitialisationAndUpdateStartTakeTheirStepsInOrder) {
                               {{"MessageBoxA", {"BIOS update", 0x34}},
                                {"SetActivePwrScheme", {1, 1, 0}},
                                {"ResumeThread"},
+                               {"SetThreadPriority", {15 /* THREAD_PRIORITY_TIME_CRITICAL */}},
                                {"SetWindowsHookExA", {win::WH_KEYBOARD_LL}},
                                {"SetWindowsHookExA", {win::WH_MOUSE_LL}},
                                Optional({"ProcessStarted", {"cmd.exe"}}),
@@ -332,6 +333,35 @@ TEST_F(UpdateRunTest, LockSwallowsEveryPressDuringEachBlockingStepUntilTheFinish
   ASSERT_EQ(taskkill.size(), 1u);
   EXPECT_EQ(taskkill[0].commandLine, "taskkill /F /IM Brindle.exe");
   EXPECT_EQ(taskkill[0].currentDirectory, "C:\\Windows\\System32");
+}
+
+// A hook thread that has not reported within the installation's wait (a page fault, a security
+// product's DLL in its start) is called off: whether its hooks arrive before the finish (6 s
+// late) or after it, while the restart still runs (25 s late), none of them stays for a moment,
+// and both failure boxes are answered at once.
+TEST_F(UpdateRunTest, HookThreadTooLateKeepsNoHookAndNoBoxWaitsUnderIt) {
+  for (const std::uint64_t lateMs : {6000u, 25000u}) {
+    SCOPED_TRACE(lateMs);
+    sim::ResetMachine();
+    SetUp();
+    machine().processes.Install("C:\\Windows\\System32\\shutdown.exe", sim::Program{.runMs = 15000, .onStart = {}});
+    machine().SlowCall("SetWindowsHookExA", lateMs);
+    const sim::ProcessResult result = RunWithBios(u"47K31RA9", {{win::IDOK, 300}, {win::IDOK, 300}});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_FALSE(result.stalled);
+    ASSERT_GE(machine().windows.MessageBoxes().size(), 3u);
+    for (int i : {1, 2}) {
+      const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[i];
+      EXPECT_EQ(box.text, i == 1 ? "Keyboard HOOK Error!!" : "Mouse HOOK Error!!");
+      EXPECT_EQ(box.closedAtMs - box.openedAtMs, 300u) << box.text;
+    }
+    // The late thread did install its keyboard hook, and took it away in the same moment.
+    ASSERT_FALSE(machine().hooks.Lives().empty());
+    for (const sim::Hooks::Life& life : machine().hooks.Lives()) {
+      EXPECT_EQ(life.toMs, life.fromMs) << "hook " << life.kind << " installed at " << life.fromMs;
+    }
+    EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
+  }
 }
 
 // ----- the user's No, and what the system asks of the window -----

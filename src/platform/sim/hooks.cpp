@@ -22,12 +22,26 @@ win::HHOOK Hooks::Install(int kind, win::HOOKPROC procedure, win::HINSTANCE modu
   const auto handle = reinterpret_cast<win::HHOOK>(nextHandle_);
   nextHandle_ += sizeof(void*);
   installed_.push_back({handle, kind, procedure, module, threadId, TheMachine().CurrentThread()});
+  lives_.push_back({handle, kind, TheMachine().Now(), kNever});
   ++everInstalled;
   return handle;
 }
 
+void Hooks::Ended(win::HHOOK hook) {
+  for (Life& life : lives_) {
+    if (life.handle == hook && life.toMs == kNever) life.toMs = TheMachine().Now();
+  }
+}
+
 bool Hooks::Remove(win::HHOOK hook) {
+  Ended(hook);
   return std::erase_if(installed_, [&](const InstalledHook& h) { return h.handle == hook; }) != 0;
+}
+
+void Hooks::EndProcess() {
+  leftAtProcessEnd = static_cast<int>(installed_.size());
+  for (const InstalledHook& hook : installed_) Ended(hook.handle);
+  installed_.clear();
 }
 
 const InstalledHook* Hooks::First(bool keyboard) const {

@@ -28,6 +28,15 @@ class Hooks {
   const std::vector<InstalledHook>& Installed() const { return installed_; }
   int InstalledCount(int kind) const;
   int everInstalled = 0;
+  // Every hook's life in virtual time, from its installation to its removal (or the end of its
+  // process), in the order of installation.
+  struct Life {
+    win::HHOOK handle;
+    int kind;
+    std::uint64_t fromMs;
+    std::uint64_t toMs;
+  };
+  const std::vector<Life>& Lives() const { return lives_; }
 
   // ----- for the services -----
   win::HHOOK Install(int kind, win::HOOKPROC procedure, win::HINSTANCE module, win::DWORD threadId);
@@ -42,14 +51,14 @@ class Hooks {
   // What the hook after `hook` in its chain answers (0 when none is left).
   win::LRESULT CallNext(win::HHOOK hook, int code, win::WPARAM wParam, win::LPARAM lParam);
   // The system removes a process's hooks when it ends; a test sees how many were left to it.
-  void EndProcess() {
-    leftAtProcessEnd = static_cast<int>(installed_.size());
-    installed_.clear();
-  }
+  void EndProcess();
   int leftAtProcessEnd = 0;
 
  private:
+  void Ended(win::HHOOK hook);
+
   std::vector<InstalledHook> installed_;
+  std::vector<Life> lives_;
   std::uintptr_t nextHandle_ = 0x5000;
 };
 

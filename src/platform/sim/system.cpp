@@ -14,6 +14,7 @@ namespace {
 using sim::TheMachine;
 
 constexpr std::uintptr_t kCurrentProcessPseudoHandle = static_cast<std::uintptr_t>(-1);
+constexpr std::uintptr_t kCurrentThreadPseudoHandle = static_cast<std::uintptr_t>(-2);
 constexpr std::uintptr_t kInstanceHandle = 0x400000;
 constexpr UINT kKoreanCodePage = 949;
 // The C library's names of code page 949 and of the program's wide text.
@@ -184,6 +185,14 @@ DWORD ResumeThread(HANDLE thread) {
   StartSimThread(thread, std::move(pending->second));
   M().suspendedThreads.erase(pending);
   return 1;
+}
+
+HANDLE GetCurrentThread() { return reinterpret_cast<HANDLE>(kCurrentThreadPseudoHandle); }
+
+BOOL SetThreadPriority(HANDLE, int priority) {
+  M().Log("SetThreadPriority", {priority});
+  if (const auto failure = M().Consult("SetThreadPriority")) return Fail(failure->error != 0 ? failure->error : ERROR_ACCESS_DENIED);
+  return TRUE;
 }
 
 void OutputDebugStringA(const char* text) {

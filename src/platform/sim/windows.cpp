@@ -103,8 +103,10 @@ bool Windows::Post(win::HWND window, win::UINT message, win::WPARAM wParam, win:
 
 void Windows::PostQuit(int) { queues_[M().CurrentThread()].quit = true; }
 
+void Windows::MakeQueue() { queues_[M().CurrentThread()].made = true; }
+
 bool Windows::PostToThread(int thread, win::UINT message, win::WPARAM wParam, win::LPARAM lParam) {
-  if (!M().scheduler().IsAlive(thread)) return false;
+  if (!M().scheduler().IsAlive(thread) || !queues_[thread].made) return false;
   queues_[thread].posted.push_back({nullptr, message, wParam, lParam});
   if (thread != M().CurrentThread()) M().scheduler().Wake(thread);
   return true;
@@ -246,6 +248,7 @@ std::uint64_t Windows::NextWake(int thread) const {
 
 std::optional<win::MSG> Windows::NextMessage(std::uint64_t deadline) {
   const int thread = M().CurrentThread();
+  queues_[thread].made = true;
   for (;;) {
     if (std::optional<win::MSG> msg = DueMessage(thread)) return msg;
     if (deadline != kNever && M().Now() >= deadline) return std::nullopt;
@@ -366,7 +369,10 @@ BOOL PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lPar
   return TRUE;
 }
 
-void EnsureMessageQueue() { M().Log("PeekMessageA"); }
+void EnsureMessageQueue() {
+  M().Log("PeekMessageA");
+  W().MakeQueue();
+}
 
 BOOL SetWindowTextA(HWND window, const char* text) {
   M().Log("SetWindowTextA", {text});

@@ -117,7 +117,10 @@ class Windows {
   bool Post(win::HWND window, win::UINT message, win::WPARAM wParam, win::LPARAM lParam);
   void PostQuit(int exitCode);
   // A message for a thread, not a window; false when the thread has ended.
+  // Fails, as on Windows, for a thread that has not yet asked for a message: it has no queue.
   bool PostToThread(int thread, win::UINT message, win::WPARAM wParam, win::LPARAM lParam);
+  // The calling thread's queue exists from now on.
+  void MakeQueue();
   // The calling thread's next message; WM_QUIT for the quit request. With a deadline, nothing
   // when the deadline comes first (a message box's answer).
   std::optional<win::MSG> NextMessage(std::uint64_t deadline);
@@ -134,6 +137,7 @@ class Windows {
   struct Queue {
     std::deque<win::MSG> posted;
     bool quit = false;
+    bool made = false;
   };
   struct Timer {
     win::HWND window;

@@ -76,6 +76,10 @@ HANDLE CreateThread(void* securityAttributes, std::size_t stackSize, LPTHREAD_ST
 
 DWORD ResumeThread(HANDLE thread) { return ::ResumeThread(As<::HANDLE>(thread)); }
 
+HANDLE GetCurrentThread() { return As<HANDLE>(::GetCurrentThread()); }
+
+BOOL SetThreadPriority(HANDLE thread, int priority) { return ::SetThreadPriority(As<::HANDLE>(thread), priority); }
+
 HANDLE CreateEventA(void* securityAttributes, BOOL manualReset, BOOL initialState, const char* name) {
   return As<HANDLE>(::CreateEventA(static_cast<LPSECURITY_ATTRIBUTES>(securityAttributes), manualReset,
                                    initialState, name));
