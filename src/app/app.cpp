@@ -2,6 +2,7 @@
 
 #include "app/run_mode.h"
 #include "app/working_folder.h"
+#include "guards/crash_guard.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"
 #include "update/controller_dialog.h"
@@ -19,6 +20,7 @@ constexpr win::LONG kComChoosesAuthServices = -1;
 }  // namespace
 
 win::BOOL CBiosUpdateApp::InitInstance() {
+  guards::InstallCrashGuard();
   win::InitCommonControls();
   EnableControlContainer();
 

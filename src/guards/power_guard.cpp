@@ -60,6 +60,15 @@ void TellPowerFailure(win::HWND owner, ui::TextId failure) {
   ui::WindowMessageBox(owner, ui::UiText(failure), nullptr, win::MB_OK);
 }
 
+void RestorePowerSilently(const SavedPowerPolicies& saved) {
+  if (!saved.saved) return;
+  win::GLOBAL_POWER_POLICY policy;
+  win::UINT scheme = 0;
+  if (win::ReadGlobalPwrPolicy(&policy) == 0 || win::GetActivePwrScheme(&scheme) == 0) return;
+  win::GLOBAL_POWER_POLICY restored = RestoredPolicy(policy, saved.policies);
+  win::SetActivePwrScheme(scheme, &restored, kNoSchemePolicy);
+}
+
 bool PowerSchemeGuard(int mode, SavedPowerPolicies& saved, win::HWND owner) {
   const GuardOutcome outcome = ApplyPowerScheme(mode, saved);
   if (outcome.failure) TellPowerFailure(owner, *outcome.failure);

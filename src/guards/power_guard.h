@@ -49,6 +49,8 @@ GuardOutcome ApplyPowerScheme(int mode, SavedPowerPolicies& saved);
 // goes to the debugger output only, and the finish (which restores once more after removing the
 // lock) tells what is still wrong.
 void TellPowerFailure(win::HWND owner, ui::TextId failure);
+// For a crash: puts the saved copy back, if there is one, and says nothing.
+void RestorePowerSilently(const SavedPowerPolicies& saved);
 // ApplyPowerScheme, then TellPowerFailure on a failure; true on success.
 bool PowerSchemeGuard(int mode, SavedPowerPolicies& saved, win::HWND owner);
 

@@ -49,6 +49,13 @@ HINSTANCE ShellExecuteA(HWND owner, const char* verb, const char* file, const ch
 void OutputDebugStringA(const char* text);
 // The run-time library's exit: static objects are destroyed and the process ends at once.
 [[noreturn]] void CrtExit(int code);
+// The process's error mode, which a child process inherits; returns the previous mode.
+UINT SetErrorMode(UINT mode);
+LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter);
+// The run-time library's own ways to end a process after a failure, std::terminate and abort,
+// call `handler` instead; the run-time's messages go to standard error, never into a box.
+void SetCrtFailureHandler(void (*handler)());
+BOOL TerminateProcess(HANDLE process, UINT exitCode);
 
 // --- language and text ------------------------------------------------------------------
 LANGID GetSystemDefaultLangID();

@@ -72,6 +72,16 @@ using COLORREF = DWORD;
 using HOOKPROC = LRESULT(BIOSUPDATE_CALLBACK*)(int code, WPARAM wParam, LPARAM lParam);
 using LPTHREAD_START_ROUTINE = DWORD(BIOSUPDATE_CALLBACK*)(void* parameter);
 
+// What a top-level exception filter is handed; only the exception's code is read here.
+struct EXCEPTION_RECORD {
+  DWORD ExceptionCode = 0;
+};
+struct EXCEPTION_POINTERS {
+  EXCEPTION_RECORD* ExceptionRecord = nullptr;
+  void* ContextRecord = nullptr;
+};
+using LPTOP_LEVEL_EXCEPTION_FILTER = LONG(BIOSUPDATE_CALLBACK*)(EXCEPTION_POINTERS* exception);
+
 struct RECT {
   LONG left = 0;
   LONG top = 0;
@@ -211,6 +221,10 @@ inline constexpr std::size_t MAX_PATH = 260;
   X(CREATE_NEW_CONSOLE, DWORD, 0x00000010)                                                        \
   X(CREATE_SUSPENDED, DWORD, 0x00000004)                                                          \
   X(THREAD_PRIORITY_TIME_CRITICAL, int, 15)                                                       \
+  X(SEM_FAILCRITICALERRORS, UINT, 0x0001)                                                         \
+  X(SEM_NOGPFAULTERRORBOX, UINT, 0x0002)                                                          \
+  X(SEM_NOOPENFILEERRORBOX, UINT, 0x8000)                                                         \
+  X(EXCEPTION_ACCESS_VIOLATION, DWORD, 0xC0000005)                                                \
   X(LOAD_LIBRARY_SEARCH_SYSTEM32, DWORD, 0x00000800)                                              \
   X(INFINITE, DWORD, 0xFFFFFFFF)                                                                  \
   X(WAIT_OBJECT_0, DWORD, 0)                                                                      \

@@ -4,6 +4,7 @@
 
 #include "app/working_folder.h"
 #include "guards/companion.h"
+#include "guards/crash_guard.h"
 #include "guards/input_lock.h"
 #include "platform/services.h"
 #include "ui/message_box.h"
@@ -36,6 +37,8 @@ CBiosUpdateDlg::CBiosUpdateDlg()
     : CDialog(kControllerDialogTemplateId),
       m_icon(win::LoadIconA(win::AfxGetInstanceHandle(), kWindowIconResourceId)) {}
 
+CBiosUpdateDlg::~CBiosUpdateDlg() { guards::SetCrashRestore(nullptr); }
+
 // ----- initialisation -----
 
 win::BOOL CBiosUpdateDlg::OnInitDialog() {
@@ -54,6 +57,7 @@ win::BOOL CBiosUpdateDlg::OnInitDialog() {
     QuitAfterCleanUp();
     return win::FALSE;
   }
+  guards::SetCrashRestore(&m_savedPolicies);
   if (!guards::PowerSchemeGuard(guards::kPowerSaveAndApply, m_savedPolicies, m_hWnd)) {
     // The guard has said what failed. Nothing else is locked yet; without this the window
     // would wait for ever with nothing to end it.

@@ -38,6 +38,7 @@ inline constexpr int kAnimationFrames = 32;
 class CBiosUpdateDlg : public win::CDialog {
  public:
   CBiosUpdateDlg();
+  ~CBiosUpdateDlg() override;
 
   // What the worker reads and writes, from its own thread.
   const std::string& RunningBiosVersion() const { return m_runningBiosVersion; }

@@ -11,6 +11,9 @@ namespace {
 
 // The tool gets a console window of its own.
 constexpr win::DWORD kCreationFlags = win::CREATE_NEW_CONSOLE;
+// The error mode the tool inherits: should it crash, it ends at once instead of waiting in an
+// error box that would open under the locked, top-most screen where nobody can answer it.
+constexpr win::UINT kToolErrorMode = win::SEM_FAILCRITICALERRORS | win::SEM_NOGPFAULTERRORBOX | win::SEM_NOOPENFILEERRORBOX;
 
 std::string CurrentDirectory() {
   std::array<char, win::MAX_PATH> folder{};
@@ -46,8 +49,10 @@ bool RunFlashTool(const std::string& commandLine, const std::string& workingDire
   // The tool's full path as the application name: with none, Windows would try "C:\Program.exe"
   // and the other blank-separated beginnings of the unquoted command line first.
   win::PROCESS_INFORMATION started;
+  const win::UINT ownErrorMode = win::SetErrorMode(kToolErrorMode);
   const bool created = win::CreateProcessA(toolPath.c_str(), command.data(), nullptr, nullptr, win::FALSE,
                                            kCreationFlags, nullptr, workingDirectory.c_str(), &started) != win::FALSE;
+  if (ownErrorMode != kToolErrorMode) win::SetErrorMode(ownErrorMode);
   if (created) {
     win::UniqueKernelHandle process(started.hProcess);
     win::UniqueKernelHandle thread(started.hThread);

@@ -102,7 +102,10 @@ TEST_F(StartupTest, UpdateModeStartsUpInOrder) {
                  "MessageBoxA", "PostMessageA", "PostQuitMessage", "ProcessEnd"});
   EXPECT_EQ(machine().Calls()[0].name, "ProcessStart");
   EXPECT_EQ(machine().Calls()[1].name, "SetDefaultDllDirectories");
-  EXPECT_EQ(machine().Calls()[2].name, "InitCommonControls");
+  // A crash from here on ends the process without a box that nobody could answer.
+  EXPECT_EQ(machine().Calls()[2].name, "SetUnhandledExceptionFilter");
+  EXPECT_EQ(machine().Calls()[3].name, "SetCrtFailureHandler");
+  EXPECT_EQ(machine().Calls()[4].name, "InitCommonControls");
   EXPECT_EQ(machine().FirstCall("CreateMutexA").args, (std::vector<sim::Arg>{kMutexName, win::FALSE}));
   // Process-wide security: COM picks the services, packet privacy, impersonation, secure refs.
   EXPECT_EQ(machine().Calls()[machine().IndexOfCall("CoInitializeSecurity")].Text(),

@@ -210,6 +210,60 @@ TEST_F(UpdateRunTest, FlashToolRunsWithItsCommandLineInTheWorkingFolder) {
   const sim::CallRecord& create = machine().Calls()[machine().IndexOfCall("CreateProcessA", machine().IndexOfCall("SetCurrentDirectoryA"))];
   EXPECT_EQ(create.args[0], sim::Arg(kFlashToolPath));
   EXPECT_EQ(create.args[3], sim::Arg(0x10));
+  // It inherits an error mode that shows no crash box; the updater's own is put back after.
+  EXPECT_EQ(flash.errorMode, 0x8003u);
+  EXPECT_EQ(machine().errorMode, 0u);
+}
+
+// A tool that crashes ends at once under that mode (without it, Windows' error box would keep
+// it alive behind the locked screen, and the worker's wait would never end), and the run goes
+// on to the finish as for any exit code.
+TEST_F(UpdateRunTest, FlashToolThatCrashesEndsAtOnceAndTheRunRestarts) {
+  machine().processes.flashTool.crashes = true;
+  const sim::ProcessResult result = RunWithBios(u"47K31RA9");
+  EXPECT_FALSE(result.stalled);
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(machine().FirstCall("PostMessageA").timeMs - kWorkerStartMs, 12000u);
+  EXPECT_TRUE(MarkerWritten());
+  EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
+  ExpectMachineRestored();
+}
+
+// The updater itself, crashing on its worker while the tool starts (an access violation, or the
+// run-time's terminate after an exception nobody caught): no box, the hooks gone and the power
+// policies back, and nothing more; the process ends with the crash's code.
+TEST_F(UpdateRunTest, UpdaterThatCrashesLeavesNoBoxNoHookAndItsPowerPoliciesBack) {
+  for (const bool terminate : {false, true}) {
+    SCOPED_TRACE(terminate ? "terminate" : "access violation");
+    sim::ResetMachine();
+    SetUp();
+    machine().processes.flashTool.onStart = [terminate](sim::SimProcess&) {
+      if (terminate) {
+        machine().Log("Crash", {}, sim::Kind::Event);
+        machine().crtFailureHandler();
+      }
+      machine().CrashCurrentThread(0xC0000005);
+    };
+    const sim::ProcessResult result = RunWithBios(u"47K31RA9");
+    EXPECT_FALSE(result.stalled);
+    EXPECT_EQ(result.exitCode, terminate ? 3 : static_cast<int>(0xC0000005u));
+    EXPECT_EQ(machine().CountCalls("ErrorReportingBox"), 0);
+    EXPECT_EQ(machine().windows.MessageBoxes().size(), 1u);  // the question
+    EXPECT_EQ(machine().hooks.leftAtProcessEnd, 0);
+    ASSERT_EQ(machine().power.Writes().size(), 2u);
+    EXPECT_EQ(machine().power.Writes()[1].policy.user.PowerButtonAc.Action, originalPolicy_.user.PowerButtonAc.Action);
+    EXPECT_EQ(machine().power.Writes()[1].policy.user.LidCloseDc.Action, originalPolicy_.user.LidCloseDc.Action);
+    // What the simulated machine does after TerminateProcess (it unwinds its threads) is not the
+    // program's doing: the record is read up to there.
+    const int crash = machine().IndexOfCall("Crash");
+    std::vector<std::string> after;
+    for (auto r = machine().Calls().begin() + crash + 1; r != machine().Calls().end(); ++r) {
+      after.push_back(r->name);
+      if (r->name == "TerminateProcess") break;
+    }
+    EXPECT_EQ(after, (std::vector<std::string>{"UnhookWindowsHookEx", "UnhookWindowsHookEx", "ReadGlobalPwrPolicy",
+                                               "GetActivePwrScheme", "SetActivePwrScheme", "TerminateProcess"}));
+  }
 }
 
 // Slow steps on the worker (a busy disk, a slow registry) do not push the schedule back: every

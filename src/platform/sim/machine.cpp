@@ -124,6 +124,19 @@ bool Machine::CreateMutex(const std::string& name) {
 void Machine::BeginProcess() {
   scheduler_ = std::make_unique<Scheduler>(scheduler_->Now());
   lastError_.clear();
+  errorMode = 0;
+  topLevelFilter = nullptr;
+  crtFailureHandler = nullptr;
+}
+
+void Machine::CrashCurrentThread(win::DWORD exceptionCode) {
+  Log("Crash", {exceptionCode}, Kind::Event);
+  win::EXCEPTION_RECORD record{exceptionCode};
+  win::EXCEPTION_POINTERS pointers{&record, nullptr};
+  if (topLevelFilter != nullptr) topLevelFilter(&pointers);
+  if ((errorMode & win::SEM_NOGPFAULTERRORBOX) != 0) throw ProcessExit{static_cast<int>(exceptionCode)};
+  Log("ErrorReportingBox", {}, Kind::Event);
+  scheduler().WaitForWake(kNever);
 }
 
 void Machine::EndProcess() {

@@ -111,6 +111,16 @@ class Machine {
   void BeginProcess();
   void EndProcess();
 
+  // ----- crashes -----
+  // The process's error mode (SetErrorMode), 0 when it starts; children inherit it.
+  win::UINT errorMode = 0;
+  win::LPTOP_LEVEL_EXCEPTION_FILTER topLevelFilter = nullptr;
+  void (*crtFailureHandler)() = nullptr;
+  // The calling thread faults with an exception nothing catches: the top-level filter runs, and
+  // unless it ends the process, Windows' error box opens and waits, with the process alive,
+  // for an answer (none under SEM_NOGPFAULTERRORBOX: the process ends at once).
+  void CrashCurrentThread(win::DWORD exceptionCode);
+
  private:
   FailurePlan failures_;
   std::map<std::string, std::uint64_t, std::less<>> slowCalls_;

@@ -170,6 +170,11 @@ std::optional<int> Processes::Start(const std::string& image, const std::string&
   process.endsAtMs = program->runsUntilKilled ? kNever : M().Now() + program->runMs;
   process.exitCode = program->exitCode;
   process.parentPid = parentPid;
+  if (program->crashes) {
+    const bool noBox = parentPid == 0 && (M().errorMode & win::SEM_NOGPFAULTERRORBOX) != 0;
+    process.endsAtMs = noBox ? M().Now() : kNever;
+    process.exitCode = static_cast<int>(win::EXCEPTION_ACCESS_VIOLATION);
+  }
   M().Log("ProcessStarted", {FileSystem::NameOf(image), commandLine, currentDirectory}, Kind::Event);
   processes_.push_back(process);
   SimProcess& started = processes_.back();
@@ -187,7 +192,7 @@ std::optional<int> Processes::Start(const std::string& image, const std::string&
     std::string capsule = file_arg != words.end() && file_arg + 1 != words.end() ? *(file_arg + 1) : "";
     const File* found = capsule.empty() ? nullptr : files_.FileAt(currentDirectory + "\\" + capsule);
     flashes_.push_back({commandLine, currentDirectory, found != nullptr,
-                        found != nullptr ? found->bytes : std::string(), M().Now()});
+                        found != nullptr ? found->bytes : std::string(), M().Now(), M().errorMode});
   }
   if (program->onStart) program->onStart(*Find(pid));
   return pid;

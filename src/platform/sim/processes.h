@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/win_types.h"
+
 namespace sim {
 
 struct SimProcess {
@@ -32,6 +34,10 @@ struct Program {
   std::uint64_t runMs = 0;
   bool runsUntilKilled = false;
   int exitCode = 0;
+  // Faults at its start. Under an error mode with SEM_NOGPFAULTERRORBOX it ends at once with
+  // the fault's code; otherwise Windows' error box keeps it alive until somebody answers, and
+  // behind the locked screen nobody can.
+  bool crashes = false;
   // Runs when the process starts; may change the machine and the exit code.
   std::function<void(SimProcess&)> onStart;
 };
@@ -43,6 +49,7 @@ struct FlashRecord {
   bool capsuleFound;     // the capsule named on the command line, in its current directory
   std::string capsuleBytes;
   std::uint64_t atMs;
+  win::UINT errorMode;  // inherited from the program
 };
 
 class Processes {

@@ -200,6 +200,32 @@ void OutputDebugStringA(const char* text) {
   M().debugOutput.emplace_back(text);
 }
 
+UINT SetErrorMode(UINT mode) {
+  M().Log("SetErrorMode", {mode});
+  const UINT previous = M().errorMode;
+  // SetErrorMode reports no failure; a failed one is one that changed nothing.
+  if (!M().Consult("SetErrorMode")) M().errorMode = mode;
+  return previous;
+}
+
+LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
+  M().Log("SetUnhandledExceptionFilter");
+  const LPTOP_LEVEL_EXCEPTION_FILTER previous = M().topLevelFilter;
+  M().topLevelFilter = filter;
+  return previous;
+}
+
+void SetCrtFailureHandler(void (*handler)()) {
+  M().Log("SetCrtFailureHandler");
+  M().crtFailureHandler = handler;
+}
+
+BOOL TerminateProcess(HANDLE process, UINT exitCode) {
+  M().Log("TerminateProcess", {exitCode});
+  if (process != GetCurrentProcess()) return Fail(ERROR_ACCESS_DENIED);
+  throw sim::ProcessExit{static_cast<int>(exitCode)};
+}
+
 void CrtExit(int code) {
   M().Log("exit", {code});
   throw sim::ProcessExit{code};

@@ -115,3 +115,8 @@ BIOSUPDATE_CHECK_FIELD(GLOBAL_POWER_POLICY, mach);
 // them; they must be the named styles.
 static_assert(IDD_BIOSUPDATE_DIALOG_STYLE == (WS_POPUP | WS_VISIBLE | DS_SETFONT));
 static_assert(IDD_BIOSUPDATE_DIALOG_EXSTYLE == WS_EX_APPWINDOW);
+
+// A top-level exception filter reads the exception's code through Windows' own structures.
+static_assert(offsetof(win::EXCEPTION_POINTERS, ExceptionRecord) == offsetof(::EXCEPTION_POINTERS, ExceptionRecord));
+static_assert(offsetof(win::EXCEPTION_RECORD, ExceptionCode) == offsetof(::EXCEPTION_RECORD, ExceptionCode));
+static_assert(std::is_same_v<::LPTOP_LEVEL_EXCEPTION_FILTER, ::LONG(BIOSUPDATE_CALLBACK*)(::EXCEPTION_POINTERS*)>);

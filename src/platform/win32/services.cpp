@@ -8,8 +8,10 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 
 using win32::As;
 
@@ -122,6 +124,28 @@ HINSTANCE ShellExecuteA(HWND owner, const char* verb, const char* file, const ch
 void OutputDebugStringA(const char* text) { ::OutputDebugStringA(text); }
 
 void CrtExit(int code) { std::exit(code); }
+
+UINT SetErrorMode(UINT mode) { return ::SetErrorMode(mode); }
+
+LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_FILTER filter) {
+  return reinterpret_cast<LPTOP_LEVEL_EXCEPTION_FILTER>(
+      ::SetUnhandledExceptionFilter(reinterpret_cast<::LPTOP_LEVEL_EXCEPTION_FILTER>(filter)));
+}
+
+namespace {
+void (*g_crtFailureHandler)() = nullptr;
+void OnAbortSignal(int) { g_crtFailureHandler(); }
+}  // namespace
+
+void SetCrtFailureHandler(void (*handler)()) {
+  g_crtFailureHandler = handler;
+  // abort() would show its "abnormal program termination" box before raising the signal.
+  _set_error_mode(_OUT_TO_STDERR);
+  std::set_terminate(handler);
+  std::signal(SIGABRT, &OnAbortSignal);
+}
+
+BOOL TerminateProcess(HANDLE process, UINT exitCode) { return ::TerminateProcess(As<::HANDLE>(process), exitCode); }
 
 // --- language and text ------------------------------------------------------------------
 
