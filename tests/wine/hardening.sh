@@ -9,6 +9,8 @@
 # - Very long, non-ASCII, format-character, overflowing and quoted arguments each end in the
 #   mode that reading an integer with "%d" gives (1: clean-up; anything else: the question),
 #   with exit code 0 and no crash.
+# - The updater crashing while the flash tool runs (a thread of it faults) ends at once with the
+#   fault's code: no debugger and no crash box keep it alive, and its power policies are back.
 source "$(dirname "$0")/common.sh"
 source "$here/fixtures.sh"
 
@@ -84,6 +86,32 @@ expect "planted DLLs: the system folder's powrprof.dll is loaded" 1 \
   "$(fixture_log powrprof | tr 'A-Z' 'a-z' | grep -cxF "$(tr 'A-Z' 'a-z' <<<"$LOG_SYSTEM_POWRPROF")")"
 expect "planted DLLs: the power guard worked through it" 2 "$(fixture_log powrprof | grep -c '^SetActivePwrScheme ok')"
 rm -f "$PROGRAM_DIR"/powrprof.dll "$PROGRAM_DIR"/comctl32.dll
+
+# ----- a crash in the middle of the run -----
+# The policies as the restore writes them: the event codes become 80000000.
+restored_triples() { sed 's#/[0-9a-fA-F]*\( \|$\)#/80000000\1#g' <<<"$1"; }
+readonly ACCESS_VIOLATION_EXIT=3221225477  # 0xC0000005
+fixtures_reset
+policies_before=$(power_policy_triples)
+export WINFLASH_DELAY_MS=$((WAIT_MS * 2))
+(cd "$PROGRAM_DIR" && bios_version_run 47K31RA9 run_program) >"$report_file" 2>&1 &
+program_pid=$!
+if wait_question; then
+  answer_question "$IDYES"
+  deadline=$(($(date +%s) + WAIT_MS / 1000 + 15))
+  until flash_tool_running || (($(date +%s) > deadline)); do sleep "$POLL_S"; done
+  expect "crash: a faulting thread is started in the updater" 1 \
+    "$(wine_driver fault-thread BIOSUpdate.exe | tr -d '\r')"
+else
+  expect "crash: the question is shown" shown "not shown"
+fi
+wait_program
+unset WINFLASH_DELAY_MS
+expect "crash: the updater ends at once with the fault's code" "$ACCESS_VIOLATION_EXIT" \
+  "$(report_field exit "$(cat "$report_file")")"
+expect "crash: no debugger started" 0 "$(wine_driver process-count winedbg.exe | tr -d '\r')"
+expect "crash: power policies back" "$(restored_triples "$policies_before")" "$(power_policy_triples)"
+wine_exec taskkill /F /IM WinFlash64.exe >/dev/null 2>&1
 
 # ----- bad command lines -----
 long_ones=$(printf '1%*s' $((LONG_ARGUMENT_LENGTH - 1)) '' | tr ' ' 'x')

@@ -821,6 +821,34 @@ int cmdProcessCount(Args args) {
   return kExitOk;
 }
 
+// Starts, in every process of the prefix that runs IMAGE_NAME, a thread at an address where no
+// code is: the process faults as it would on a bug of its own. Prints how many were started.
+int cmdFaultThread(Args args) {
+  constexpr uintptr_t kUnmappedAddress = 0x10;
+  constexpr DWORD kAccess = PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
+                            PROCESS_VM_WRITE | PROCESS_VM_READ;
+  const HANDLE raw = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (raw == INVALID_HANDLE_VALUE) {
+    throw Failure{"CreateToolhelp32Snapshot failed (error " + std::to_string(GetLastError()) + ")"};
+  }
+  const UniqueHandle snapshot(raw);
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  int started = 0;
+  for (BOOL more = Process32First(snapshot.get(), &entry); more;
+       more = Process32Next(snapshot.get(), &entry)) {
+    if (!equalIgnoringCase(entry.szExeFile, args[0])) continue;
+    const UniqueHandle process(OpenProcess(kAccess, FALSE, entry.th32ProcessID));
+    if (!process) continue;
+    const UniqueHandle thread(CreateRemoteThread(process.get(), nullptr, 0,
+                                                 reinterpret_cast<LPTHREAD_START_ROUTINE>(kUnmappedAddress),
+                                                 nullptr, 0, nullptr));
+    if (thread) ++started;
+  }
+  printLine(std::to_string(started));
+  return kExitOk;
+}
+
 struct Command {
   std::string_view name;
   std::string_view params;  // for the usage text
@@ -846,6 +874,7 @@ constexpr Command kCommands[] = {
     {"write-cmdline", "OUT_FILE", 1, 1, cmdWriteCmdline},
     {"system-locale", "", 0, 0, cmdSystemLocale},
     {"process-count", "IMAGE_NAME", 1, 1, cmdProcessCount},
+    {"fault-thread", "IMAGE_NAME", 1, 1, cmdFaultThread},
     {"process-view", "", 0, 0, cmdProcessView},
 };
 
