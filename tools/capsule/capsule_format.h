@@ -206,8 +206,6 @@ std::string FormatHex(T value) {
   return text;
 }
 
-inline std::string FormatHex32(std::uint32_t value) { return FormatHex(value); }
-
 // ---- Maker -----------------------------------------------------------------------------
 
 namespace detail {
@@ -358,7 +356,7 @@ inline std::optional<std::string> CheckCapsule(std::span<const std::uint8_t> byt
   }
   if ((LoadLe<std::uint32_t>(bytes, kFlagsOffset) & kFlagPersistAcrossReset) == 0) {
     return "Flags lack " + std::string(kFlagPersistAcrossResetName) + " (" +
-           FormatHex32(kFlagPersistAcrossReset) + ")";
+           FormatHex(kFlagPersistAcrossReset) + ")";
   }
   const auto image_size = LoadLe<std::uint32_t>(bytes, kImageSizeOffset);
   if (image_size != bytes.size()) {
@@ -382,7 +380,7 @@ inline std::optional<std::string> CheckCapsule(std::span<const std::uint8_t> byt
 inline std::string DescribeCapsule(std::span<const std::uint8_t> bytes) {
   return "GUID: " + FormatGuid(LoadGuid(bytes, kCapsuleGuidOffset)) + "\n" +
          "HeaderSize: " + std::to_string(LoadLe<std::uint32_t>(bytes, kHeaderSizeOffset)) + "\n" +
-         "Flags: " + FormatHex32(LoadLe<std::uint32_t>(bytes, kFlagsOffset)) + "\n" +
+         "Flags: " + FormatHex(LoadLe<std::uint32_t>(bytes, kFlagsOffset)) + "\n" +
          "CapsuleImageSize: " + std::to_string(LoadLe<std::uint32_t>(bytes, kImageSizeOffset)) +
          "\n";
 }
