@@ -219,17 +219,6 @@ INSTANTIATE_TEST_SUITE_P(
                                },
                                "firmware volume block map covers 4255744 bytes, FvLength is "
                                "4259840"},
-                    Corruption{"FvBlockMapTwoRunsLong",
-                               [](Bytes& b) {
-                                 Write16(b, kFv + 48, 80);
-                                 Write32(b, kFv + 64, 1);
-                                 Write32(b, kFv + 68, 0x1000);
-                                 Write32(b, kFv + 72, 0);
-                                 Write32(b, kFv + 76, 0);
-                                 Reseal(b);
-                               },
-                               "firmware volume block map covers 4263936 bytes, FvLength is "
-                               "4259840"},
                     Corruption{"FvFileSystemUnknown",
                                [](Bytes& b) {
                                  b[kFv + 16] ^= 0x01;
