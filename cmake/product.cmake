@@ -77,6 +77,26 @@ set(PAGE_SIZE 0x1000)
 target_link_options(BIOSUpdate PRIVATE -Wl,--gc-sections
                     -Wl,--defsym=${VERBOSE_TERMINATE_HANDLER}=${C_SYMBOL_PREFIX}abort
                     -Wl,--file-alignment,${PAGE_SIZE})
+# Hardened as a security review of an elevated program expects (the product file check reads
+# each of these back from the image): address-space randomisation with the relocations it
+# needs, no-execute data, aware of terminal servers (so Windows applies no compatibility
+# shims to it there), and on the 64-bit twin addresses above 4 GB as well. Stated rather than
+# left to the linker's defaults, which have changed between binutils releases.
+target_link_options(BIOSUpdate PRIVATE -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware)
+# A canary in every function with an array or an address-taken local (the path buffers among
+# them), checked before it returns. The driver links GCC's libssp for the check and the
+# canary's seeding; -static takes its archive, so no DLL of it is loaded from beside the file.
+target_compile_options(BIOSUpdate PRIVATE -fstack-protector-strong)
+target_link_options(BIOSUpdate PRIVATE -fstack-protector-strong)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  target_link_options(BIOSUpdate PRIVATE -Wl,--high-entropy-va)
+else()
+  # A 32-bit image must either list its exception handlers or say it has none, or Windows
+  # would run a handler planted on the stack by an overflow. GCC's exceptions here unwind by
+  # DWARF tables and neither our code nor the run-time linked in registers a frame-based
+  # handler (nothing writes %fs:0; the product file check looks), so the image says so.
+  target_link_options(BIOSUpdate PRIVATE -Wl,--no-seh)
+endif()
 set(DEBUG_COPY ${CMAKE_BINARY_DIR}/BIOSUpdate.debug.exe)
 # Stripped after the link rather than by it (-s), so that the debug copy is the very image
 # shipped. strip stamps the PE header with the current time unless SOURCE_DATE_EPOCH names one;

@@ -11,6 +11,7 @@ packages=(
   imagemagick fonts-nanum                     # screenshots, Hangul on screen
   umockdev                                    # choosing the BIOS version Wine reports
   osslsigncode openssl                        # Authenticode signing (scripts/release.sh)
+  python3-pefile                              # reading the product's hardening flags (product check)
   python3                                     # reading screenshots in the screen check
   x11-utils                                   # xev: when windows map (bench/run.sh)
   qemu-system-x86 mmdebstrap e2fsprogs        # the emulated 64-bit guest that runs the product

@@ -39,6 +39,34 @@ void Write16(Bytes& b, std::size_t at, std::uint16_t v) {
   b[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 
+// A volume header field changed and the header's checksum made right again, so that only
+// the field itself is wrong (HeaderLength as written decides which words are summed).
+void Reseal(Bytes& b) {
+  const std::size_t header_length = b[kFv + 48] | b[kFv + 49] << 8;
+  Write16(b, kFv + 50, 0);
+  unsigned sum = 0;
+  for (std::size_t at = kFv; at + 1 < kFv + header_length; at += 2) sum += b[at] | b[at + 1] << 8;
+  Write16(b, kFv + 50, static_cast<std::uint16_t>(0x10000 - (sum & 0xFFFF)));
+}
+
+// FvLength (u64 at 32 in the volume), resealed.
+void WriteFvLength(Bytes& b, std::uint64_t length) {
+  Write32(b, kFv + 32, static_cast<std::uint32_t>(length));
+  Write32(b, kFv + 36, static_cast<std::uint32_t>(length >> 32));
+  Reseal(b);
+}
+
+// The capsule cut to `volume` bytes of volume, its header, FvLength and one-run block map
+// made to match, so that it is a sound capsule of another size.
+void Shrink(Bytes& b, std::uint32_t blocks, std::uint32_t block_length) {
+  const std::uint32_t volume = blocks * block_length;
+  b.resize(kFv + volume);
+  Write32(b, 24, static_cast<std::uint32_t>(kFv + volume));
+  Write32(b, kFv + 56, blocks);
+  Write32(b, kFv + 60, block_length);
+  WriteFvLength(b, volume);
+}
+
 TEST(CapsuleFormat, MadeCapsuleHasTheFixedSizeAndPasses) {
   const Bytes made = capsule::MakeCapsule();
   EXPECT_EQ(made.size(), kFileSize);
@@ -127,10 +155,82 @@ INSTANTIATE_TEST_SUITE_P(
                     Corruption{"TruncatedInsideHeader", [](Bytes& b) { b.resize(27); },
                                "file too short for a capsule header (27 bytes)"},
                     Corruption{"Empty", [](Bytes& b) { b.clear(); },
-                               "file too short for a capsule header (0 bytes)"}),
+                               "file too short for a capsule header (0 bytes)"},
+                    // The volume header, one field at a time, the checksum made right again.
+                    Corruption{"FvCutInFixedFields",
+                               [](Bytes& b) {
+                                 b.resize(kFv + 50);
+                                 Write32(b, 24, kFv + 50);
+                               },
+                               "firmware volume header is cut: its fixed fields need 56 bytes, "
+                               "the file holds 50 after the capsule header"},
+                    Corruption{"FvReservedByteSet", [](Bytes& b) { b[kFv + 54] = 1; },
+                               "firmware volume Checksum is 0xE27E: the header's 16-bit words "
+                               "sum to 0x0001, expected 0x0000"},
+                    Corruption{"FvHeaderLengthWithoutTerminator",
+                               [](Bytes& b) {
+                                 Write16(b, kFv + 48, 62);
+                                 Reseal(b);
+                               },
+                               "firmware volume HeaderLength is 62, expected an even number of "
+                               "at least 64"},
+                    Corruption{"FvHeaderLengthOdd",
+                               [](Bytes& b) {
+                                 Write16(b, kFv + 48, 73);
+                                 Reseal(b);
+                               },
+                               "firmware volume HeaderLength is 73, expected an even number of "
+                               "at least 64"},
+                    Corruption{"FvHeaderLengthPastFile",
+                               [](Bytes& b) {
+                                 b.resize(kFv + 64);
+                                 Write32(b, 24, kFv + 64);
+                                 Write32(b, kFv + 32, 64);
+                                 Write32(b, kFv + 56, 1);
+                                 Write32(b, kFv + 60, 64);
+                               },
+                               "firmware volume HeaderLength is 72 but the file holds 64 bytes "
+                               "after the capsule header"},
+                    Corruption{"FvRevision1",
+                               [](Bytes& b) {
+                                 b[kFv + 55] = 1;
+                                 Reseal(b);
+                               },
+                               "firmware volume Revision is 1, expected 2"},
+                    Corruption{"FvLengthPastFile",
+                               [](Bytes& b) { WriteFvLength(b, kFileSize - kFv + 4096); },
+                               "firmware volume FvLength is 4263936 but CapsuleImageSize 4259920 "
+                               "less HeaderSize 80 leaves 4259840"},
+                    Corruption{"FvLengthAbove4GB",
+                               [](Bytes& b) { WriteFvLength(b, (1ull << 32) + kFileSize - kFv); },
+                               "firmware volume FvLength is 4299227136 but CapsuleImageSize "
+                               "4259920 less HeaderSize 80 leaves 4259840"},
+                    Corruption{"FvBlockMapUnterminated",
+                               [](Bytes& b) {
+                                 Write32(b, kFv + 64, 1);
+                                 Reseal(b);
+                               },
+                               "firmware volume block map has no {0, 0} entry within "
+                               "HeaderLength 72"},
+                    Corruption{"FvBlockMapShort",
+                               [](Bytes& b) {
+                                 Write32(b, kFv + 56, 1039);
+                                 Reseal(b);
+                               },
+                               "firmware volume block map covers 4255744 bytes, FvLength is "
+                               "4259840"},
+                    Corruption{"FvFileSystemUnknown",
+                               [](Bytes& b) {
+                                 b[kFv + 16] ^= 0x01;
+                                 Reseal(b);
+                               },
+                               "firmware volume FileSystemGuid is 8C8CE579-8A3D-4F1C-9935-"
+                               "896185C32DD3, expected 8C8CE578-8A3D-4F1C-9935-896185C32DD3 or "
+                               "5473C07A-3DCB-4DCA-BD6F-1E9689E7349A"}),
     [](const testing::TestParamInfo<Corruption>& test) { return std::string(test.param.name); });
 
-// A supplied capsule is judged by its own header: other sizes and extra flags are fine.
+// A supplied capsule is judged by its own headers: other sizes, extra flags, a block map of
+// several runs, a volume of the third file system are fine.
 TEST(CapsuleFormat, AcceptsConsistentCapsulesOfOtherShapes) {
   struct Case {
     const char* name;
@@ -138,15 +238,24 @@ TEST(CapsuleFormat, AcceptsConsistentCapsulesOfOtherShapes) {
   };
   const Case cases[] = {
       {"extra flag bits", [](Bytes& b) { Write32(b, 20, 0x00030000); }},
-      {"smaller image",
+      {"smaller image", [](Bytes& b) { Shrink(b, 1, 4096); }},
+      {"header the whole volume", [](Bytes& b) { Shrink(b, 1, 72); }},
+      {"two runs of blocks",
        [](Bytes& b) {
-         b.resize(4096);
-         Write32(b, 24, 4096);
+         Write16(b, kFv + 48, 80);
+         Write32(b, kFv + 56, 1039);
+         Write32(b, kFv + 64, 2);
+         Write32(b, kFv + 68, 0x800);
+         Write32(b, kFv + 72, 0);
+         Write32(b, kFv + 76, 0);
+         Reseal(b);
        }},
-      {"just the signature",
+      {"file system 3",
        [](Bytes& b) {
-         b.resize(124);
-         Write32(b, 24, 124);
+         constexpr std::uint8_t kFfs3[] = {0x7A, 0xC0, 0x73, 0x54, 0xCB, 0x3D, 0xCA, 0x4D,
+                                           0xBD, 0x6F, 0x1E, 0x96, 0x89, 0xE7, 0x34, 0x9A};
+         std::copy(std::begin(kFfs3), std::end(kFfs3), b.begin() + kFv + 16);
+         Reseal(b);
        }},
   };
   for (const Case& c : cases) {

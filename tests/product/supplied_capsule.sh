@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# A release build embeds a supplied capsule only when its header is the carried image's:
-# a good one is taken byte for byte, a damaged one stops the build with the reason.
+# A release build embeds a supplied capsule only when its header is the carried image's and
+# its firmware volume's header is sound: a good one is taken byte for byte, a damaged one stops
+# the build with the reason.
 # usage: supplied_capsule.sh SOURCE_DIR CAPSULE_TOOL
 set -u
 source_dir=$1 capsule_tool=$2
@@ -14,7 +15,9 @@ check() {
 
 "$capsule_tool" make "$work/good.cap"
 cp "$work/good.cap" "$work/bad.cap"
-printf '\x40' | dd of="$work/bad.cap" bs=1 seek=16 conv=notrunc status=none  # HeaderSize 64
+# One bit of the volume's Attributes flipped, as a bad sector or a botched download would:
+# only the volume header's checksum can tell.
+printf '\xfe' | dd of="$work/bad.cap" bs=1 seek=124 conv=notrunc status=none
 
 build_payloads() {  # build_payloads CAPSULE: configure a host tree and make only the payloads
   local dir="$work/build-$(basename "$1")"
@@ -32,7 +35,8 @@ check "good supplied capsule embedded unchanged" "same" \
 
 build_payloads "$work/bad.cap"
 check "damaged supplied capsule stops the build" "1" "$([ $? -ne 0 ] && echo 1 || echo 0)"
-check "the build says what is wrong" "1" "$(grep -c 'HeaderSize is 64, expected 80' "$work/build-bad.cap.log")"
+check "the build says what is wrong" "1" \
+  "$(grep -c "bad.cap: firmware volume Checksum is 0xE27E: the header's 16-bit words sum to 0xFFFF" "$work/build-bad.cap.log")"
 check "no payload is left from the refused capsule" "absent" \
   "$([ -e "$work/build-bad.cap/payload/47K31RB4.cap" ] && echo present || echo absent)"
 

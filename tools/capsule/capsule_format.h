@@ -41,6 +41,13 @@ inline constexpr Guid kCapsuleGuid{
 // EFI_FIRMWARE_FILE_SYSTEM2_GUID: the file system the stand-in volume claims to hold.
 inline constexpr Guid kFirmwareFileSystem2Guid{
     0x8C8CE578, 0x8A3D, 0x4F1C, {0x99, 0x35, 0x89, 0x61, 0x85, 0xC3, 0x2D, 0xD3}};
+// EFI_FIRMWARE_FILE_SYSTEM3_GUID: the same file system, with files of 16 MB and more.
+inline constexpr Guid kFirmwareFileSystem3Guid{
+    0x5473C07A, 0x3DCB, 0x4DCA, {0xBD, 0x6F, 0x1E, 0x96, 0x89, 0xE7, 0x34, 0x9A}};
+// The file systems a firmware parser can read the volume's files with; any other GUID means
+// the volume is not a firmware image (or not one this firmware's update code can walk).
+inline constexpr std::array<Guid, 2> kKnownFileSystemGuids{kFirmwareFileSystem2Guid,
+                                                           kFirmwareFileSystem3Guid};
 
 // ---- Capsule header (EFI_CAPSULE_HEADER, padded to HeaderSize) ---------------------------
 
@@ -86,6 +93,8 @@ inline constexpr std::uint32_t kFvBlockCount = 1040;
 inline constexpr std::uint32_t kFvBlockLength = 0x1000;
 inline constexpr std::uint16_t kFvHeaderLength =
     kFvBlockMapOffset + kFvBlockMapEntryCount * kFvBlockMapEntrySize;
+// The least header a volume can have: the fixed fields and the block map's {0,0} entry.
+inline constexpr std::uint16_t kFvMinHeaderLength = kFvBlockMapOffset + kFvBlockMapEntrySize;
 
 inline constexpr std::array<std::uint8_t, 4> kFvSignature{'_', 'F', 'V', 'H'};
 inline constexpr std::string_view kFvSignatureText = "_FVH";
@@ -97,6 +106,7 @@ inline constexpr std::size_t kFvSignatureFileOffset = kFvOffset + kFvSignatureOf
 // with) and 16-byte alignment.
 inline constexpr std::uint32_t kFvAttributes = 0x0004FEFF;
 inline constexpr std::uint16_t kFvExtHeaderOffsetNone = 0;
+// EFI_FVH_REVISION, the one revision of the volume header there is.
 inline constexpr std::uint8_t kFvRevision = 2;
 inline constexpr std::uint8_t kErasedFlashByte = 0xFF;
 
@@ -141,6 +151,20 @@ inline std::array<std::uint8_t, kGuidSize> GuidBytes(const Guid& guid) {
   return bytes;
 }
 
+inline Guid LoadGuid(std::span<const std::uint8_t> bytes, std::size_t offset) {
+  Guid guid{LoadLe<std::uint32_t>(bytes, offset),
+            LoadLe<std::uint16_t>(bytes, offset + kGuidData2Offset),
+            LoadLe<std::uint16_t>(bytes, offset + kGuidData3Offset),
+            {}};
+  std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset + kGuidData4Offset),
+              guid.data4.size(), guid.data4.begin());
+  return guid;
+}
+
+inline bool operator==(const Guid& a, const Guid& b) {
+  return a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3 && a.data4 == b.data4;
+}
+
 namespace detail {
 
 inline constexpr std::string_view kHexDigits = "0123456789ABCDEF";
@@ -174,8 +198,9 @@ inline std::string FormatGuid(const Guid& guid) {
   return text;
 }
 
-// "0x00010000"
-inline std::string FormatHex32(std::uint32_t value) {
+// "0x00010000", "0xFFFF": zero-padded to the width of the value's type.
+template <typename T>
+std::string FormatHex(T value) {
   std::string text = "0x";
   detail::AppendHex(text, value);
   return text;
@@ -185,16 +210,22 @@ inline std::string FormatHex32(std::uint32_t value) {
 
 namespace detail {
 
+// The 16-bit sum of the volume header's words (HeaderLength bytes, an even number); a sound
+// header sums to zero.
+inline std::uint16_t FvHeaderWordSum(std::span<const std::uint8_t> fv, std::size_t header_length) {
+  std::uint16_t sum = 0;
+  for (std::size_t at = 0; at + sizeof(std::uint16_t) <= header_length;
+       at += sizeof(std::uint16_t)) {
+    sum = static_cast<std::uint16_t>(sum + LoadLe<std::uint16_t>(fv, at));
+  }
+  return sum;
+}
+
 // Makes the 16-bit sum of all header words zero, as the firmware checks it.
 inline void SealFvChecksum(std::span<std::uint8_t> fv) {
-  constexpr std::uint32_t kWordModulus = 0x10000;
   StoreLe<std::uint16_t>(fv, kFvChecksumOffset, 0);
-  std::uint32_t sum = 0;
-  for (std::size_t at = 0; at < kFvHeaderLength; at += sizeof(std::uint16_t)) {
-    sum += LoadLe<std::uint16_t>(fv, at);
-  }
   StoreLe(fv, kFvChecksumOffset,
-          static_cast<std::uint16_t>((kWordModulus - sum % kWordModulus) % kWordModulus));
+          static_cast<std::uint16_t>(-FvHeaderWordSum(fv, kFvHeaderLength)));
 }
 
 inline void WriteCapsuleHeader(std::span<std::uint8_t> file) {
@@ -234,6 +265,80 @@ inline std::vector<std::uint8_t> MakeCapsule() {
 
 // ---- Checker ---------------------------------------------------------------------------
 
+namespace detail {
+
+inline std::string FvField(std::string_view field) {
+  return "firmware volume " + std::string(field);
+}
+
+// The volume header, judged as the firmware's own parser judges it before it trusts a single
+// length in it. `fv` is everything after the capsule header, whose signature is checked;
+// `fv_length_expected` is what the capsule header leaves for the one volume it holds.
+inline std::optional<std::string> CheckFvHeader(std::span<const std::uint8_t> fv,
+                                                std::uint64_t fv_length_expected,
+                                                const std::string& fv_length_source) {
+  if (fv.size() < kFvBlockMapOffset) {
+    return FvField("header is cut: its fixed fields need " + std::to_string(kFvBlockMapOffset) +
+                   " bytes, the file holds " + std::to_string(fv.size()) +
+                   " after the capsule header");
+  }
+  const auto header_length = LoadLe<std::uint16_t>(fv, kFvHeaderLengthOffset);
+  if (header_length < kFvMinHeaderLength || header_length % sizeof(std::uint16_t) != 0) {
+    return FvField("HeaderLength is " + std::to_string(header_length) +
+                   ", expected an even number of at least " + std::to_string(kFvMinHeaderLength));
+  }
+  if (header_length > fv.size()) {
+    return FvField("HeaderLength is " + std::to_string(header_length) + " but the file holds " +
+                   std::to_string(fv.size()) + " bytes after the capsule header");
+  }
+  if (const auto sum = FvHeaderWordSum(fv, header_length); sum != 0) {
+    return FvField("Checksum is " + FormatHex(LoadLe<std::uint16_t>(fv, kFvChecksumOffset)) +
+                   ": the header's 16-bit words sum to " + FormatHex(sum) + ", expected 0x0000");
+  }
+  if (const auto revision = fv[kFvRevisionOffset]; revision != kFvRevision) {
+    return FvField("Revision is " + std::to_string(revision) + ", expected " +
+                   std::to_string(kFvRevision));
+  }
+  const auto fv_length = LoadLe<std::uint64_t>(fv, kFvLengthOffset);
+  if (fv_length != fv_length_expected) {
+    return FvField("FvLength is " + std::to_string(fv_length) + " but " + fv_length_source +
+                   " leaves " + std::to_string(fv_length_expected));
+  }
+  // Runs of {NumBlocks, Length} up to the {0,0} entry; together they must be the volume.
+  std::uint64_t covered = 0;
+  bool terminated = false;
+  for (std::size_t at = kFvBlockMapOffset; at + kFvBlockMapEntrySize <= header_length;
+       at += kFvBlockMapEntrySize) {
+    const auto blocks = LoadLe<std::uint32_t>(fv, at);
+    const auto length = LoadLe<std::uint32_t>(fv, at + kFvBlockMapLengthOffset);
+    if (blocks == 0 && length == 0) {
+      terminated = true;
+      break;
+    }
+    covered += std::uint64_t{blocks} * length;
+  }
+  if (!terminated) {
+    return FvField("block map has no {0, 0} entry within HeaderLength " +
+                   std::to_string(header_length));
+  }
+  if (covered != fv_length) {
+    return FvField("block map covers " + std::to_string(covered) + " bytes, FvLength is " +
+                   std::to_string(fv_length));
+  }
+  const Guid file_system = LoadGuid(fv, kFvFileSystemGuidOffset);
+  if (std::find(kKnownFileSystemGuids.begin(), kKnownFileSystemGuids.end(), file_system) ==
+      kKnownFileSystemGuids.end()) {
+    std::string known;
+    for (const Guid& guid : kKnownFileSystemGuids) {
+      known += (known.empty() ? "" : " or ") + FormatGuid(guid);
+    }
+    return FvField("FileSystemGuid is " + FormatGuid(file_system) + ", expected " + known);
+  }
+  return std::nullopt;
+}
+
+}  // namespace detail
+
 // nullopt when the capsule would be accepted; otherwise what is wrong with it. A supplied
 // capsule is judged by its own header, so its total size is not pinned to the stand-in's.
 inline std::optional<std::string> CheckCapsule(std::span<const std::uint8_t> bytes) {
@@ -251,7 +356,7 @@ inline std::optional<std::string> CheckCapsule(std::span<const std::uint8_t> byt
   }
   if ((LoadLe<std::uint32_t>(bytes, kFlagsOffset) & kFlagPersistAcrossReset) == 0) {
     return "Flags lack " + std::string(kFlagPersistAcrossResetName) + " (" +
-           FormatHex32(kFlagPersistAcrossReset) + ")";
+           FormatHex(kFlagPersistAcrossReset) + ")";
   }
   const auto image_size = LoadLe<std::uint32_t>(bytes, kImageSizeOffset);
   if (image_size != bytes.size()) {
@@ -265,21 +370,17 @@ inline std::optional<std::string> CheckCapsule(std::span<const std::uint8_t> byt
     return "no firmware volume signature \"" + std::string(kFvSignatureText) + "\" at offset " +
            std::to_string(kFvSignatureFileOffset);
   }
-  return std::nullopt;
+  return detail::CheckFvHeader(bytes.subspan(kFvOffset), std::uint64_t{image_size} - header_size,
+                               "CapsuleImageSize " + std::to_string(image_size) +
+                                   " less HeaderSize " + std::to_string(header_size));
 }
 
 // The header's fields, one "Name: value" line each, as a release records them; for a capsule
 // that CheckCapsule accepts.
 inline std::string DescribeCapsule(std::span<const std::uint8_t> bytes) {
-  Guid guid{LoadLe<std::uint32_t>(bytes, kCapsuleGuidOffset),
-            LoadLe<std::uint16_t>(bytes, kCapsuleGuidOffset + kGuidData2Offset),
-            LoadLe<std::uint16_t>(bytes, kCapsuleGuidOffset + kGuidData3Offset),
-            {}};
-  std::copy_n(bytes.begin() + kCapsuleGuidOffset + kGuidData4Offset, guid.data4.size(),
-              guid.data4.begin());
-  return "GUID: " + FormatGuid(guid) + "\n" +
+  return "GUID: " + FormatGuid(LoadGuid(bytes, kCapsuleGuidOffset)) + "\n" +
          "HeaderSize: " + std::to_string(LoadLe<std::uint32_t>(bytes, kHeaderSizeOffset)) + "\n" +
-         "Flags: " + FormatHex32(LoadLe<std::uint32_t>(bytes, kFlagsOffset)) + "\n" +
+         "Flags: " + FormatHex(LoadLe<std::uint32_t>(bytes, kFlagsOffset)) + "\n" +
          "CapsuleImageSize: " + std::to_string(LoadLe<std::uint32_t>(bytes, kImageSizeOffset)) +
          "\n";
 }
