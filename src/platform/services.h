@@ -47,6 +47,9 @@ HINSTANCE ShellExecuteA(HWND owner, const char* verb, const char* file, const ch
 void OutputDebugStringA(const char* text);
 // The run-time library's exit: static objects are destroyed and the process ends at once.
 [[noreturn]] void CrtExit(int code);
+// The calling thread's request to keep the system (and the display) on; with ES_CONTINUOUS it
+// holds until the thread changes it or ends. Returns the previous state, 0 on failure.
+DWORD SetThreadExecutionState(DWORD flags);
 
 // --- language and text ------------------------------------------------------------------
 LANGID GetSystemDefaultLangID();
@@ -133,6 +136,10 @@ int GetSystemMetrics(int index);
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 // False while a message box that the window owns is open: the box disables its owner.
 BOOL IsWindowEnabled(HWND window);
+// The reason Windows shows for a window that refuses the end of the session. Only the thread
+// that made the window may set or destroy it.
+BOOL ShutdownBlockReasonCreate(HWND window, const char16_t* reason);
+BOOL ShutdownBlockReasonDestroy(HWND window);
 
 // --- painting ---------------------------------------------------------------------------
 BOOL IsIconic(HWND window);
