@@ -472,8 +472,8 @@ TEST_F(UpdateRunTest, SessionEndIsRefusedWhileTheFlashToolRuns) {
     EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
 
     const sim::CallRecord& given = machine().FirstCall("ShutdownBlockReasonCreate");
-    EXPECT_EQ(given.args[0], sim::Arg(korean ? "BIOS 업데이트 작업이 진행 중일 때에는 절대로 전원을 끄지 마십시오."
-                                             : "Do not turn off the power."));
+    EXPECT_EQ(given.args[0].Text(), korean ? "BIOS 업데이트 작업이 진행 중일 때에는 절대로 전원을 끄지 마십시오."
+                                           : "Do not turn off the power.");
     EXPECT_EQ(given.thread, 0);
     EXPECT_GE(given.timeMs, 13000u);
     EXPECT_LE(given.timeMs, 14000u);
