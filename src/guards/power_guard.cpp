@@ -13,6 +13,9 @@ constexpr win::POWER_ACTION_POLICY* kNoSchemePolicy = nullptr;
 
 GuardOutcome Failed(ui::TextId message) { return {false, message}; }
 
+constexpr win::DWORD kSystemAndDisplayOn = win::ES_CONTINUOUS | win::ES_SYSTEM_REQUIRED | win::ES_DISPLAY_REQUIRED;
+constexpr win::DWORD kNoLongerRequired = win::ES_CONTINUOUS;
+
 }  // namespace
 
 ButtonAndLidPolicies ButtonAndLidOf(const win::GLOBAL_POWER_POLICY& policy) {
@@ -74,6 +77,10 @@ bool PowerSchemeGuard(int mode, SavedPowerPolicies& saved, win::HWND owner) {
   if (outcome.failure) TellPowerFailure(owner, *outcome.failure);
   return outcome.succeeded;
 }
+
+void KeepSystemAwake() { win::SetThreadExecutionState(kSystemAndDisplayOn); }
+
+void LetSystemSleep() { win::SetThreadExecutionState(kNoLongerRequired); }
 
 GuardOutcome ApplyPowerScheme(int mode, SavedPowerPolicies& saved) {
   // A restore with no saved copy would write the all-zero records: every button on "do

@@ -54,4 +54,14 @@ void RestorePowerSilently(const SavedPowerPolicies& saved);
 // ApplyPowerScheme, then TellPowerFailure on a failure; true on success.
 bool PowerSchemeGuard(int mode, SavedPowerPolicies& saved, win::HWND owner);
 
+// Asks Windows to keep the system and the display on, on the calling thread, which must live
+// until LetSystemSleep. The button and lid policies leave the active scheme's idle timers
+// alone, and since Vista Windows neither asks before it suspends nor heeds a window's refusal:
+// only such a request keeps the machine from sleeping while the firmware is written (and, on a
+// Modern Standby machine, from turning the display off, which there is standby). A refused
+// request stops nothing.
+void KeepSystemAwake();
+// Takes the request back: the machine sleeps by its own settings again.
+void LetSystemSleep();
+
 }  // namespace guards

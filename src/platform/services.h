@@ -56,6 +56,9 @@ LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_F
 // call `handler` instead; the run-time's messages go to standard error, never into a box.
 void SetCrtFailureHandler(void (*handler)());
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
+// The calling thread's request to keep the system (and the display) on; with ES_CONTINUOUS it
+// holds until the thread changes it or ends. Returns the previous state, 0 on failure.
+DWORD SetThreadExecutionState(DWORD flags);
 
 // --- language and text ------------------------------------------------------------------
 LANGID GetSystemDefaultLangID();
@@ -142,6 +145,10 @@ int GetSystemMetrics(int index);
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 // False while a message box that the window owns is open: the box disables its owner.
 BOOL IsWindowEnabled(HWND window);
+// The reason Windows shows for a window that refuses the end of the session. Only the thread
+// that made the window may set or destroy it.
+BOOL ShutdownBlockReasonCreate(HWND window, const char16_t* reason);
+BOOL ShutdownBlockReasonDestroy(HWND window);
 
 // --- painting ---------------------------------------------------------------------------
 BOOL IsIconic(HWND window);

@@ -239,6 +239,9 @@ inline constexpr std::size_t MAX_PATH = 260;
   X(PBT_APMSUSPEND, WPARAM, 0x0004)                                                               \
   X(BROADCAST_QUERY_DENY, LRESULT, 0x424D5144)                                                    \
   X(ENDSESSION_CLOSEAPP, LPARAM, 0x00000001)                                                      \
+  X(ES_CONTINUOUS, DWORD, 0x80000000)                                                              \
+  X(ES_SYSTEM_REQUIRED, DWORD, 0x00000001)                                                        \
+  X(ES_DISPLAY_REQUIRED, DWORD, 0x00000002)                                                       \
   /* hooks */                                                                                     \
   X(WH_KEYBOARD_LL, int, 13)                                                                      \
   X(WH_MOUSE_LL, int, 14)                                                                         \

@@ -12,6 +12,10 @@ namespace {
 
 constexpr win::LANGID kKoreanLanguageId = 0x0412;
 constexpr win::LCID kKoreanLocaleId = 0x00000412;
+// Every text of the catalogue is stored in this code page; the English ones are ASCII, which
+// reads the same in it.
+constexpr win::UINT kCatalogueCodePage = 949;
+constexpr int kWholeText = -1;
 
 // Message box lines are joined by CR LF; the last line has none.
 #define CRLF "\r\n"
@@ -75,6 +79,8 @@ constexpr std::array kCatalogue{
     TextEntry{StatusUpdating, "Updating now. Approximately 3 minutes to completion.",
               "업데이트 수행중입니다. 완료까지는 약 3분정도 소요 됩니다.", SystemLanguage},
     TextEntry{MsgFlashToolNotStarted, "Cannot excute WinFlash64.exe", nullptr, SystemLanguage},
+    TextEntry{ShutdownBlockReason, "Do not turn off the power.",
+              "BIOS 업데이트 작업이 진행 중일 때에는 절대로 전원을 끄지 마십시오.", SystemLanguage},
 };
 
 // The catalogue is indexed by TextId; a reordering would silently show wrong texts.
@@ -109,6 +115,16 @@ const char* UiText(TextId id) {
   const TextEntry& entry = kCatalogue[static_cast<std::size_t>(id)];
   if (entry.korean != nullptr && TestHolds(entry.test)) return entry.korean;
   return entry.english;
+}
+
+std::u16string UiWideText(TextId id) {
+  const char* text = UiText(id);
+  const int length = win::MultiByteToWideChar(kCatalogueCodePage, 0, text, kWholeText, nullptr, 0);
+  if (length <= 0) return {};
+  std::u16string wide(static_cast<std::size_t>(length), u'\0');
+  if (win::MultiByteToWideChar(kCatalogueCodePage, 0, text, kWholeText, wide.data(), length) != length) return {};
+  wide.resize(static_cast<std::size_t>(length) - 1);  // the terminating NUL the count included
+  return wide;
 }
 
 const char* DebugLine(DebugLineId id) { return kDebugLines[static_cast<std::size_t>(id)]; }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <span>
+#include <string>
 
 namespace ui {
 
@@ -33,6 +34,8 @@ enum class TextId {
   StatusChecking,
   StatusUpdating,
   MsgFlashToolNotStarted,
+  // Why the session may not end now: the warning the background picture of the language shows.
+  ShutdownBlockReason,
 };
 
 // Which system setting decides whether an entry is shown in Korean.
@@ -65,6 +68,9 @@ bool IsKoreanSystemLocale();
 
 // The entry's text in the language its test picks at the moment of the call.
 const char* UiText(TextId id);
+// The same text for the calls that take wide text, converted from the code page the catalogue
+// is stored in; empty when it cannot be converted.
+std::u16string UiWideText(TextId id);
 const char* DebugLine(DebugLineId id);
 
 // The whole catalogue, in TextId order.

@@ -90,6 +90,7 @@ bool CBiosUpdateDlg::ConfirmUpdate() {
 }
 
 void CBiosUpdateDlg::LockMachine() {
+  guards::KeepSystemAwake();
   guards::InstallInputLock(m_hWnd);
   guards::StopCompanion();
 }
@@ -122,6 +123,7 @@ void CBiosUpdateDlg::AdvanceAnimation() {
   // answer (Wine stacks a topmost owner above its own box).
   if (win::IsWindowEnabled(m_hWnd) != win::FALSE) CoverScreen();
   Invalidate(win::FALSE);
+  MatchShutdownBlockReason();
 }
 
 // ----- the end -----
@@ -133,6 +135,7 @@ void CBiosUpdateDlg::UnlockMachine() {
   // never come.
   guards::GuardOutcome restore = guards::ApplyPowerScheme(guards::kPowerRestore, m_savedPolicies);
   if (!restore.succeeded) restore = guards::ApplyPowerScheme(guards::kPowerRestore, m_savedPolicies);
+  guards::LetSystemSleep();
   guards::RemoveInputLock();
   if (restore.failure) guards::TellPowerFailure(m_hWnd, *restore.failure);
   guards::RelaunchCompanion();
@@ -141,6 +144,22 @@ void CBiosUpdateDlg::UnlockMachine() {
 void CBiosUpdateDlg::QuitAfterCleanUp() {
   app::CleanUpWorkingFolder();
   PostMessageA(kQuitMessage);
+}
+
+// Only the window's own thread may give or take back the reason, so it follows the worker's
+// flag here: at each animation tick, at a session-end query and at the finish. It is asked for
+// once per run of the tool; a refused reason stops nothing, the refusal itself holds.
+void CBiosUpdateDlg::MatchShutdownBlockReason() {
+  const bool running = m_flashToolRunning.load();
+  if (running && !m_blockReasonAsked) {
+    m_blockReasonAsked = true;
+    const std::u16string reason = ui::UiWideText(ui::TextId::ShutdownBlockReason);
+    m_blockReasonGiven = !reason.empty() && win::ShutdownBlockReasonCreate(m_hWnd, reason.c_str()) != win::FALSE;
+  } else if (!running && m_blockReasonAsked) {
+    if (m_blockReasonGiven) win::ShutdownBlockReasonDestroy(m_hWnd);
+    m_blockReasonAsked = false;
+    m_blockReasonGiven = false;
+  }
 }
 
 // ----- messages -----
@@ -157,6 +176,7 @@ win::LRESULT CBiosUpdateDlg::OnFinish(win::WPARAM wParam, win::LPARAM lParam) {
   // loop of a box the finish may show (a restore that still fails) and close that box before
   // anyone read it; the finish does the timer's work itself.
   KillTimer(kQuitTimer);
+  MatchShutdownBlockReason();
   UnlockMachine();
   app::CleanUpWorkingFolder();
   if (wParam == kFinishWithRestart) {
@@ -210,8 +230,15 @@ win::LRESULT CBiosUpdateDlg::OnTimer(win::WPARAM timer, win::LPARAM lParam) {
 }
 
 // The application supports no restart manager, so a request to close for it is refused and
-// restores nothing; an ordinary log-off or shut-down gets the power policies back first.
+// restores nothing; an ordinary log-off or shut-down gets the power policies back first. While
+// the flash tool runs nothing may end the session (a restart chosen on the Ctrl+Alt+Del screen,
+// an update's scheduled one): it would end the tool half-way through the firmware. That refusal
+// restores nothing either.
 win::LRESULT CBiosUpdateDlg::OnQueryEndSession(win::WPARAM, win::LPARAM lParam) {
+  if (m_flashToolRunning.load()) {
+    MatchShutdownBlockReason();
+    return win::FALSE;
+  }
   if ((lParam & win::ENDSESSION_CLOSEAPP) != 0) return win::FALSE;
   guards::PowerSchemeGuard(guards::kPowerRestore, m_savedPolicies, m_hWnd);
   return win::TRUE;

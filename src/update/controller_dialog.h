@@ -1,6 +1,7 @@
 // The controller window: the program's only window, which conducts the whole update.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "guards/power_guard.h"
@@ -46,6 +47,9 @@ class CBiosUpdateDlg : public win::CDialog {
   void SetStatusText(std::string text) { m_statusText.Set(std::move(text)); }
   std::string StatusTextCopy() const { return m_statusText.Get(); }
   int AnimationCounter() const { return m_animationCounter; }
+  // From the worker's thread: the flash tool is about to start (true), or it has ended or
+  // could not start (false). Meanwhile the window refuses the end of the Windows session.
+  void SetFlashToolRunning(bool running) { m_flashToolRunning.store(running); }
 
  protected:
   win::BOOL OnInitDialog() override;
@@ -75,6 +79,9 @@ class CBiosUpdateDlg : public win::CDialog {
   // Undoes what the initialisation locked: power policies, input, companion program.
   void UnlockMachine();
   void QuitAfterCleanUp();
+  // Gives Windows the reason for refusing the end of the session while the flash tool runs, and
+  // takes it back once the tool has ended.
+  void MatchShutdownBlockReason();
 
   guards::SavedPowerPolicies m_savedPolicies;
   std::string m_runningBiosVersion;
@@ -89,6 +96,10 @@ class CBiosUpdateDlg : public win::CDialog {
   win::CBrush m_backgroundBrush;
   ui::FramePictures m_pictures;
   bool m_finished = false;
+  std::atomic<bool> m_flashToolRunning{false};
+  // The reason was asked for during this run of the flash tool, and Windows took it.
+  bool m_blockReasonAsked = false;
+  bool m_blockReasonGiven = false;
 };
 
 }  // namespace update

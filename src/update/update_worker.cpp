@@ -128,7 +128,12 @@ void CHWDriverDownloadThread::RunUpdateSequence() {
   const std::optional<std::string> tool = app::FlashToolPath();
   Wait(kBeforeFlashPauseMs);
 
-  if (!folder || !tool || !RunFlashTool(FlashCommandLine(*folder, app::kCapsuleFileName), *folder, *tool)) {
+  // From just before the tool starts until it has ended, the window refuses the end of the
+  // session.
+  m_owner->SetFlashToolRunning(true);
+  const bool started = folder && tool && RunFlashTool(FlashCommandLine(*folder, app::kCapsuleFileName), *folder, *tool);
+  m_owner->SetFlashToolRunning(false);
+  if (!started) {
     // The user is told; then the window's finish undoes the locks and ends the run without
     // restart. Nothing was flashed, so no marker is written. The input lock goes first: with
     // it no click or key could close the box, and the finish would never come.

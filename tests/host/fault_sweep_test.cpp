@@ -83,6 +83,22 @@ class FaultSweep : public SimTest, public ::testing::WithParamInterface<Scenario
     }
     // A hook whose removal the system refused goes with the process, which ends right after.
     if (machine().hooks.leftAtProcessEnd != 0 && failing != "UnhookWindowsHookEx") problem("hook left installed");
+    // The request to keep the machine on belongs to the window's thread, which ends with the
+    // process right after a drop the system refused.
+    if (machine().power.awakeAtProcessEnd && failing != "SetThreadExecutionState") problem("kept awake after the run");
+    // While the buttons did nothing, the machine was kept awake (unless the request failed).
+    bool buttonsOff = false;
+    for (const sim::PolicyWrite& w : machine().power.Writes()) {
+      buttonsOff = buttonsOff || w.policy.user.PowerButtonAc.Action == win::PowerActionNone;
+    }
+    const auto& awake = machine().power.ExecutionStateChanges();
+    if (buttonsOff && failing != "SetThreadExecutionState" &&
+        (awake.empty() || awake.front().state != 0x80000003u || awake.front().atMs > machine().power.Writes().front().atMs)) {
+      problem("not kept awake from the save-and-apply");
+    }
+    if (!awake.empty() && awake.back().state == 0x80000000u && awake.back().atMs < machine().power.Writes().back().atMs) {
+      problem("sleep allowed before the restore");
+    }
     // The relaunch is tried at both paths; one the system refused to start is not retried.
     if (machine().processes.RunningCount("Brindle.exe") < 1 && failing != "ShellExecuteA") {
       problem("companion not running");

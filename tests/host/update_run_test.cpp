@@ -93,6 +93,30 @@ class UpdateRunTest : public SimTest {
     EXPECT_FALSE(machine().files.FolderExists(kWorkingFolder));
     EXPECT_EQ(machine().files.CurrentDirectory(), "C:\\Users\\User\\Downloads");
     EXPECT_EQ(machine().gdi.LiveTotal(), 0);
+    ExpectKeptAwakeFromSaveToRestore();
+  }
+
+  // The request to keep the system and the display on comes right after the save-and-apply and
+  // goes right after the last restore; nothing asks for it without a save, and nothing is left
+  // to the end of the process.
+  static void ExpectKeptAwakeFromSaveToRestore() {
+    EXPECT_FALSE(machine().power.awakeAtProcessEnd);
+    std::vector<sim::CallRecord> power;
+    std::copy_if(machine().Calls().begin(), machine().Calls().end(), std::back_inserter(power), [](const sim::CallRecord& r) {
+      return r.name == "SetActivePwrScheme" || r.name == "SetThreadExecutionState";
+    });
+    if (machine().power.Writes().empty()) {
+      EXPECT_EQ(machine().CountCalls("SetThreadExecutionState"), 0);
+      return;
+    }
+    ASSERT_GE(power.size(), 4u);
+    EXPECT_EQ(machine().CountCalls("SetThreadExecutionState"), 2);
+    EXPECT_EQ(power[0].name, "SetActivePwrScheme");
+    EXPECT_EQ(power[1].Text(), "2147483651");  // ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED
+    EXPECT_EQ(power[power.size() - 2].name, "SetActivePwrScheme");
+    EXPECT_EQ(power.back().Text(), "2147483648");  // ES_CONTINUOUS alone
+    EXPECT_EQ(power[1].thread, 0);
+    EXPECT_EQ(power.back().thread, 0);
   }
 
   win::GLOBAL_POWER_POLICY originalPolicy_;
@@ -498,6 +522,52 @@ TEST_F(UpdateRunTest, EndOfSessionRestoresUnlessTheRestartManagerAsks) {
   ASSERT_EQ(machine().power.Writes().size(), 3u);
   EXPECT_EQ(machine().power.Writes()[1].atMs, 3100u);
   EXPECT_EQ(machine().power.Writes()[1].policy.user.PowerButtonAc.Action, originalPolicy_.user.PowerButtonAc.Action);
+}
+
+// While the flash tool runs (from 13 s to 18 s) nothing may end the session: a restart or
+// shut-down, a log-off and the restart manager are all refused, nothing is restored meanwhile,
+// and Windows is given the reason in the UI language, on the window's own thread, until the tool
+// has ended. Before the flash and after it (while the restart command runs) a shut-down is
+// agreed to after the restore, as always; the run still reaches its restart.
+TEST_F(UpdateRunTest, SessionEndIsRefusedWhileTheFlashToolRuns) {
+  struct Query {
+    std::uint64_t atMs;
+    win::LPARAM lParam;  // 0: restart or shut-down; 0x80000000: log-off
+    win::LRESULT answer;
+  };
+  const Query queries[] = {{12900, 0, win::TRUE}, {14000, 0, win::FALSE}, {14100, win::ENDSESSION_CLOSEAPP, win::FALSE},
+                           {14200, static_cast<win::LPARAM>(0x80000000u), win::FALSE}, {19000, 0, win::TRUE}};
+  for (const bool korean : {false, true}) {
+    sim::ResetMachine();
+    SetUp();
+    if (korean) SetKorean();
+    machine().processes.Install("C:\\Windows\\System32\\shutdown.exe", sim::Program{.runMs = 2000, .onStart = {}});
+    for (const Query& q : queries) machine().windows.ScheduleMessage({q.atMs, win::WM_QUERYENDSESSION, 0, q.lParam});
+    RunWithBios(u"47K31RA9");
+    const auto& answers = machine().windows.OutsideAnswers();
+    ASSERT_EQ(answers.size(), std::size(queries));
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+      EXPECT_EQ(answers[i].result, queries[i].answer) << "query at " << queries[i].atMs;
+    }
+    // The save, the restore for the query before the flash, the finish's, and the one for the
+    // query after it, answered once the restart command has ended.
+    std::vector<std::uint64_t> writes;
+    for (const sim::PolicyWrite& w : machine().power.Writes()) writes.push_back(w.atMs);
+    EXPECT_EQ(writes, (std::vector<std::uint64_t>{0, 12900, 18000, 20000}));
+    EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
+
+    const sim::CallRecord& given = machine().FirstCall("ShutdownBlockReasonCreate");
+    EXPECT_EQ(given.args[0].Text(), korean ? "BIOS 업데이트 작업이 진행 중일 때에는 절대로 전원을 끄지 마십시오."
+                                           : "Do not turn off the power.");
+    EXPECT_EQ(given.thread, 0);
+    EXPECT_GE(given.timeMs, 13000u);
+    EXPECT_LE(given.timeMs, 14000u);
+    const sim::CallRecord& taken = machine().FirstCall("ShutdownBlockReasonDestroy");
+    EXPECT_EQ(taken.thread, 0);
+    EXPECT_EQ(taken.timeMs, 18000u);
+    EXPECT_EQ(machine().CountCalls("ShutdownBlockReasonCreate"), 1);
+    EXPECT_EQ(machine().CountCalls("ShutdownBlockReasonDestroy"), 1);
+  }
 }
 
 TEST_F(UpdateRunTest, EnterAndEscapeNeverReachTheDialogsKeyboardHandling) {

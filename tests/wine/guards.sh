@@ -136,4 +136,62 @@ expect "companion relaunched at the second path" 1 "$(settled 1 log_count brindl
 expect "both companions run after the finish" 2 "$(settled 2 brindle_running_count)"
 wine_exec taskkill /F /IM Brindle.exe >/dev/null 2>&1
 
+# ----- while the flash tool runs: the machine kept awake, no end of the session -----
+# Windows asks every top-level window before a shut-down or restart with a sent
+# WM_QUERYENDSESSION, lParam 0. Asked so from another process while the tool runs, the window
+# refuses, restores nothing, and the run goes on to its restart. Wine keeps nothing awake and
+# shows no reason, so what the updater asks of it is read from a relay trace of those calls
+# alone: the machine kept awake from the lock to the finish, the reason given while the tool
+# runs, all on the window's thread.
+readonly RELAY_KEY='HKCU\Software\Wine\Debug'
+readonly RELAY_CALLS='SetThreadExecutionState;ShutdownBlockReasonCreate;ShutdownBlockReasonDestroy'
+readonly WINDOW_CAPTION='BIOS Update Program'
+readonly FLASH_TOOL=WinFlash64.exe
+readonly SHUTDOWN_OR_RESTART=0
+readonly SESSION_FLASH_MS=4000
+readonly FLASH_START_POLLS=400
+readonly FLASH_POLL_S=0.1
+flash_tool_count() { wine_driver process-count "$FLASH_TOOL" | tr -d '\r'; }
+# The traced calls in order, each as THREAD:NAME(ARGUMENTS) with the DLL's name left out, and
+# the reason's answer as THREAD:ShutdownBlockReasonCreate=RETVAL.
+traced_calls() {
+  tail -c "+$1" "$WINE_STATE_DIR/wine.log" | tr -d '\r' | sed -n \
+    -e 's/^\([0-9a-f]*\):Call [A-Za-z0-9_]*\.\(SetThreadExecutionState\|ShutdownBlockReason[A-Za-z]*\)\((.*)\) ret=.*$/\1:\2\3/p' \
+    -e 's/^\([0-9a-f]*\):Ret  [A-Za-z0-9_]*\.\(ShutdownBlockReasonCreate\)() retval=\([0-9a-f]*\) .*$/\1:\2=\3/p'
+}
+
+label="query to end the session during the flash:"
+fresh_run
+wine_exec reg add "$RELAY_KEY" /v RelayInclude /t REG_SZ /d "$RELAY_CALLS" /f >/dev/null 2>&1
+trace_from=$(($(stat -c %s "$WINE_STATE_DIR/wine.log") + 1))
+export WINEDEBUG=+relay WINFLASH_DELAY_MS=$SESSION_FLASH_MS
+start_from_downloads 47K31RA9
+export WINEDEBUG=-all
+unset WINFLASH_DELAY_MS
+if wait_question; then answer_question "$IDYES"; fi
+for ((poll = 0; poll < FLASH_START_POLLS; poll++)); do
+  [[ $(flash_tool_count) == 1 ]] && break
+  sleep "$FLASH_POLL_S"
+done
+expect "$label the flash tool runs" 1 "$(flash_tool_count)"
+expect "$label refused" 0 "$(wine_driver query-end-session "$MESSAGE_BOX_CLASS" "$WINDOW_CAPTION" "$SHUTDOWN_OR_RESTART" | tr -d '\r')"
+expect "$label the flash tool still runs after the answer" 1 "$(flash_tool_count)"
+wait_program
+wine_exec reg delete "$RELAY_KEY" /v RelayInclude /f >/dev/null 2>&1
+expect "$label exits 0" 0 "$(report_field exit "$(cat "$report_file")")"
+expect "$label the restart follows the flash" 1 "$(fixture_log runs | grep -c '|shutdown -r -f|')"
+expect "$label nothing restored but by the finish (the save and one restore)" 2 \
+  "$(fixture_log powrprof | grep -c '^SetActivePwrScheme ok')"
+calls=$(traced_calls "$trace_from")
+# Wine 8 refuses every reason (a stub); a reason Windows took is destroyed after the flash.
+reason_taken=$(sed -n 's/^[0-9a-f]*:ShutdownBlockReasonCreate=0*\([1-9a-f][0-9a-f]*\)$/yes/p' <<<"$calls")
+expected_calls='SetThreadExecutionState(80000003) ShutdownBlockReasonCreate'
+[[ $reason_taken == yes ]] && expected_calls+=' ShutdownBlockReasonDestroy'
+expected_calls+=' SetThreadExecutionState(80000000)'
+expect "$label calls in order" "$expected_calls" \
+  "$(grep -v '=' <<<"$calls" | sed -e 's/^[0-9a-f]*://' -e 's/^\(ShutdownBlockReason[A-Za-z]*\)(.*/\1/' | paste -sd ' ')"
+expect "$label the reason given" 'ShutdownBlockReasonCreate(WINDOW,L"Do not turn off the power.")' \
+  "$(grep -v '=' <<<"$calls" | grep ShutdownBlockReasonCreate | sed -e 's/^[0-9a-f]*://' -e 's/([0-9a-f]*,[0-9a-f]* L"/(WINDOW,L"/')"
+expect "$label all on one thread" 1 "$(cut -d: -f1 <<<"$calls" | grep . | sort -u | wc -l)"
+
 finish

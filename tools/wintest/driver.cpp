@@ -849,6 +849,21 @@ int cmdFaultThread(Args args) {
   return kExitOk;
 }
 
+// Asks the window whether the Windows session may end, as Windows asks every top-level window
+// at a log-off, shut-down or restart: WM_QUERYENDSESSION sent (not posted) with wParam 0 and the
+// given lParam (0 for a shut-down or restart, ENDSESSION_LOGOFF, ENDSESSION_CLOSEAPP). Prints
+// the window's answer: 1 agrees, 0 refuses.
+int cmdQueryEndSession(Args args) {
+  const HWND window = requireWindow(args[0], args[1]);
+  const LPARAM lParam = static_cast<LPARAM>(parseNumber(args[2], "LPARAM"));
+  DWORD_PTR answer = 0;
+  if (!SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, lParam, SMTO_NORMAL, kSendTimeoutMs, &answer)) {
+    throw Failure{"WM_QUERYENDSESSION got no answer (error " + std::to_string(GetLastError()) + ")"};
+  }
+  printLine(std::to_string(answer));
+  return kExitOk;
+}
+
 struct Command {
   std::string_view name;
   std::string_view params;  // for the usage text
@@ -876,6 +891,7 @@ constexpr Command kCommands[] = {
     {"process-count", "IMAGE_NAME", 1, 1, cmdProcessCount},
     {"fault-thread", "IMAGE_NAME", 1, 1, cmdFaultThread},
     {"process-view", "", 0, 0, cmdProcessView},
+    {"query-end-session", "CLASS CAPTION LPARAM", 3, 3, cmdQueryEndSession},
 };
 
 void printUsage(const Command* only) {

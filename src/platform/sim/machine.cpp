@@ -149,6 +149,7 @@ void Machine::EndProcess() {
   events.clear();
   windows.EndProcess();
   hooks.EndProcess();
+  power.EndProcess();
 }
 
 ProcessResult RunProcess(const std::string& arguments) {

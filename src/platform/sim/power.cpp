@@ -51,6 +51,29 @@ void Power::Write(const win::GLOBAL_POWER_POLICY& written, win::UINT scheme) {
   writes_.push_back({TheMachine().Now(), written, scheme});
 }
 
+bool Power::KeptAwake() const {
+  for (const auto& [thread, state] : executionStates_) {
+    if ((state & (win::ES_SYSTEM_REQUIRED | win::ES_DISPLAY_REQUIRED)) != 0) return true;
+  }
+  return false;
+}
+
+// With ES_CONTINUOUS the flags become the thread's lasting state; without it they only reset
+// the idle timers once. The previous state is returned, ES_CONTINUOUS included.
+win::DWORD Power::SetExecutionState(int thread, win::DWORD flags) {
+  const win::DWORD previous = executionStates_[thread];
+  if ((flags & win::ES_CONTINUOUS) != 0) {
+    executionStates_[thread] = flags & ~win::ES_CONTINUOUS;
+    stateChanges_.push_back({TheMachine().Now(), thread, flags});
+  }
+  return previous | win::ES_CONTINUOUS;
+}
+
+void Power::EndProcess() {
+  awakeAtProcessEnd = KeptAwake();
+  executionStates_.clear();
+}
+
 }  // namespace sim
 
 namespace win {
@@ -94,6 +117,15 @@ BOOLEAN SetActivePwrScheme(UINT scheme, GLOBAL_POWER_POLICY* globalPolicy, void*
   if (const auto failure = M().Consult("SetActivePwrScheme")) return Failed(*failure);
   M().power.Write(globalPolicy != nullptr ? *globalPolicy : M().power.policy, scheme);
   return 1;
+}
+
+DWORD SetThreadExecutionState(DWORD flags) {
+  M().Log("SetThreadExecutionState", {flags});
+  if (const auto failure = M().Consult("SetThreadExecutionState")) {
+    M().SetLastError(failure->error != 0 ? failure->error : ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  return M().power.SetExecutionState(M().CurrentThread(), flags);
 }
 
 }  // namespace win

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <vector>
 
 #include "platform/win_types.h"
@@ -26,11 +27,28 @@ class Power {
   // A policy of the kind a laptop ships with: buttons and lid do something, every field set.
   static win::GLOBAL_POWER_POLICY TypicalPolicy();
 
+  // Requests to keep the machine on (SetThreadExecutionState with ES_CONTINUOUS): the state
+  // each thread holds now, and every change in order.
+  struct ExecutionStateChange {
+    std::uint64_t atMs;
+    int thread;
+    win::DWORD state;
+  };
+  const std::vector<ExecutionStateChange>& ExecutionStateChanges() const { return stateChanges_; }
+  // Whether any thread keeps the system (or the display) on.
+  bool KeptAwake() const;
+  // The system drops a process's requests when it ends; a test sees whether one was left to it.
+  bool awakeAtProcessEnd = false;
+
   // ----- for the services -----
   void Write(const win::GLOBAL_POWER_POLICY& written, win::UINT scheme);
+  win::DWORD SetExecutionState(int thread, win::DWORD flags);
+  void EndProcess();
 
  private:
   std::vector<PolicyWrite> writes_;
+  std::map<int, win::DWORD> executionStates_;
+  std::vector<ExecutionStateChange> stateChanges_;
 };
 
 }  // namespace sim

@@ -2,6 +2,7 @@
 // start-up and debugger output.
 #include <iconv.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -49,6 +50,21 @@ std::string Narrow(char16_t c, UINT codePage) {
   const bool converted = iconv(converter, &from, &inLeft, &to, &outLeft) != static_cast<std::size_t>(-1);
   iconv_close(converter);
   return converted ? std::string(out, sizeof(out) - outLeft) : "?";
+}
+
+// One double-byte character of code page 949.
+char16_t Widen(const char* twoBytes) {
+  const iconv_t converter = iconv_open(kWideCharset, kKoreanCharset);
+  if (converter == reinterpret_cast<iconv_t>(-1)) return u'\uFFFD';
+  char in[2] = {twoBytes[0], twoBytes[1]};
+  unsigned char out[2];
+  char* from = in;
+  char* to = reinterpret_cast<char*>(out);
+  std::size_t inLeft = sizeof(in);
+  std::size_t outLeft = sizeof(out);
+  const bool converted = iconv(converter, &from, &inLeft, &to, &outLeft) != static_cast<std::size_t>(-1);
+  iconv_close(converter);
+  return converted && outLeft == 0 ? static_cast<char16_t>(out[0] | (out[1] << 8)) : u'\uFFFD';
 }
 
 }  // namespace
@@ -256,20 +272,32 @@ DWORD CharUpperBuffA(char* text, DWORD length) {
   return length;
 }
 
-// Narrow to wide: ASCII only, the rest becomes U+FFFD. Wide to narrow: ASCII, and in code page
-// 949 every character it has as its one or two bytes; anything else becomes '?'.
-int MultiByteToWideChar(UINT, DWORD, const char* text, int length, char16_t* wide, int wideLength) {
+// Narrow to wide: in code page 949 every character it has, elsewhere ASCII only; the rest
+// becomes U+FFFD. Wide to narrow: ASCII, and in code page 949 every character it has as its one
+// or two bytes; anything else becomes '?'.
+int MultiByteToWideChar(UINT codePage, DWORD, const char* text, int length, char16_t* wide, int wideLength) {
   const int count = length < 0 ? static_cast<int>(std::strlen(text)) + 1 : length;
-  if (wideLength == 0) return count;
-  if (wideLength < count) {
+  const UINT page = codePage == CP_THREAD_ACP ? M().codePage : codePage;
+  std::u16string converted;
+  for (int i = 0; i < count; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      converted += static_cast<char16_t>(c);
+    } else if (page == kKoreanCodePage && i + 1 < count) {
+      converted += Widen(text + i);
+      ++i;  // the character's second byte
+    } else {
+      converted += u'\uFFFD';
+    }
+  }
+  const int size = static_cast<int>(converted.size());
+  if (wideLength == 0) return size;
+  if (wideLength < size) {
     M().SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
-  for (int i = 0; i < count; ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    wide[i] = c < 0x80 ? c : u'\uFFFD';
-  }
-  return count;
+  std::copy(converted.begin(), converted.end(), wide);
+  return size;
 }
 
 int WideCharToMultiByte(UINT codePage, DWORD flags, const char16_t* wide, int wideLength, char* text, int length) {

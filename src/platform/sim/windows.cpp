@@ -1,8 +1,11 @@
 // Windows, queues, timers, paints and message boxes, and the seam calls that reach them.
 #include "platform/sim/windows.h"
 
+#include <iconv.h>
+
 #include <algorithm>
 #include <stdexcept>
+#include <string>
 
 #include "platform/services.h"
 #include "platform/sim/machine.h"
@@ -434,6 +437,56 @@ int GetSystemMetrics(int index) {
 BOOL IsWindowEnabled(HWND window) {
   const sim::Window* w = W().Find(window);
   return w != nullptr && w->openBoxes == 0 ? TRUE : FALSE;
+}
+
+namespace {
+
+// The reason as a test reads it: UTF-8.
+std::string Utf8(const char16_t* wide) {
+  std::size_t count = 0;
+  while (wide[count] != 0) ++count;
+  const iconv_t converter = iconv_open("UTF-8", "UTF-16LE");
+  if (converter == reinterpret_cast<iconv_t>(-1)) return "?";
+  std::string out(count * 4, '\0');
+  char* from = const_cast<char*>(reinterpret_cast<const char*>(wide));
+  char* to = out.data();
+  std::size_t inLeft = count * sizeof(char16_t);
+  std::size_t outLeft = out.size();
+  const bool converted = iconv(converter, &from, &inLeft, &to, &outLeft) != static_cast<std::size_t>(-1);
+  iconv_close(converter);
+  out.resize(out.size() - outLeft);
+  return converted ? out : "?";
+}
+
+// Only the thread that made a window may give or take back its reason; Windows refuses the
+// call on any other thread.
+BOOL OnWindowsOwnThread(HWND window, const char* api) {
+  const sim::Window* w = W().Find(window);
+  if (w == nullptr) {
+    M().SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  if (w->thread != M().CurrentThread()) {
+    M().SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (const auto failure = M().Consult(api)) {
+    M().SetLastError(ErrorOr(*failure, ERROR_NOT_ENOUGH_MEMORY));
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+BOOL ShutdownBlockReasonCreate(HWND window, const char16_t* reason) {
+  M().Log("ShutdownBlockReasonCreate", {reason != nullptr ? Utf8(reason) : std::string("(null)")});
+  return OnWindowsOwnThread(window, "ShutdownBlockReasonCreate");
+}
+
+BOOL ShutdownBlockReasonDestroy(HWND window) {
+  M().Log("ShutdownBlockReasonDestroy");
+  return OnWindowsOwnThread(window, "ShutdownBlockReasonDestroy");
 }
 
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {

@@ -147,6 +147,8 @@ void SetCrtFailureHandler(void (*handler)()) {
 
 BOOL TerminateProcess(HANDLE process, UINT exitCode) { return ::TerminateProcess(As<::HANDLE>(process), exitCode); }
 
+DWORD SetThreadExecutionState(DWORD flags) { return ::SetThreadExecutionState(flags); }
+
 // --- language and text ------------------------------------------------------------------
 
 LANGID GetSystemDefaultLangID() { return ::GetSystemDefaultLangID(); }
@@ -348,6 +350,12 @@ BOOL ValidateRect(HWND window, const RECT* rect) {
 int GetSystemMetrics(int index) { return ::GetSystemMetrics(index); }
 
 BOOL IsWindowEnabled(HWND window) { return ::IsWindowEnabled(As<::HWND>(window)); }
+
+BOOL ShutdownBlockReasonCreate(HWND window, const char16_t* reason) {
+  return ::ShutdownBlockReasonCreate(As<::HWND>(window), reinterpret_cast<const wchar_t*>(reason));
+}
+
+BOOL ShutdownBlockReasonDestroy(HWND window) { return ::ShutdownBlockReasonDestroy(As<::HWND>(window)); }
 
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
   return ::SetWindowPos(As<::HWND>(window), As<::HWND>(insertAfter), x, y, cx, cy, flags);
