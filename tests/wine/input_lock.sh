@@ -5,9 +5,12 @@
 # Enter and Escape posted straight to the updater's window during the run do not end it: the
 # window stays, and the run ends with exit code 0 at its usual time.
 #
-# What passes is measured with input_probe's own low-level hooks, installed before the updater
-# starts: low-level hooks are called last-installed first, so the probe's hooks are called
-# after the updater's, and only for what those pass on, whatever window has the focus.
+# What passes is judged twice: by input_probe's own low-level hooks, installed before the
+# updater starts (low-level hooks are called last-installed first, so the probe's hooks are
+# called after the updater's, and only for what those pass on), and by what the probe's window,
+# a window of another program given the focus and the mouse capture before each input,
+# receives. A hook that ends an event without passing it on and without swallowing it fools
+# the first, not the second.
 source "$(dirname "$0")/common.sh"
 source "$here/fixtures.sh"
 
@@ -125,15 +128,20 @@ start_watch() {
     sleep "$POLL_S"
   done
 }
-# Sends every input; prints the names of those that reached the probe's hooks, one a line.
-# SendInput returns once the low-level hooks have been called, so the lines are in the file by
-# the time the probe exits.
+# Sends every input; prints what the watch saw of them, one line each: "probe NAME" for those
+# that reached the probe's hooks, "window NAME" for those its window received. SendInput returns
+# once the low-level hooks have been called, and inject waits for the window, so the lines are
+# in the file by the time the probe exits. An input sent again (the window lost the focus
+# first) counts once.
 inject_and_collect() {
   local before
   before=$(line_count)
   probe inject "${INPUTS[@]}" >/dev/null 2>&1 || echo "input_probe inject failed" >&2
-  tail -n +"$((before + 1))" "$watch_file" | tr -d '\r' | awk '$3 == "probe" { print $1 }'
+  tail -n +"$((before + 1))" "$watch_file" | tr -d '\r' |
+    awk '($3 == "probe" || $3 == "window") && !seen[$3 " " $4]++ { print $3, $1 }'
 }
+# The names that reached WHERE (probe or window) in what inject_and_collect printed.
+reached() { awk -v where="$1" '$1 == where { print $2 }' <<<"$2"; }
 # How many times INPUT appears in the collected names.
 count_of() { grep -cxF -- "$2" <<<"$1"; }
 check_inputs() {  # check_inputs PHASE COLLECTED EXPECTED_COUNT_ARRAY_NAME
@@ -141,7 +149,9 @@ check_inputs() {  # check_inputs PHASE COLLECTED EXPECTED_COUNT_ARRAY_NAME
   local -n expected_count=$3
   for input in "${INPUTS[@]}"; do
     expect "$phase: ${INPUT_LABEL[$input]} reaches the probe (times)" \
-      "${expected_count[$input]}" "$(count_of "$collected" "$input")"
+      "${expected_count[$input]}" "$(count_of "$(reached probe "$collected")" "$input")"
+    expect "$phase: ${INPUT_LABEL[$input]} reaches another program's window with the focus (times)" \
+      "${expected_count[$input]}" "$(count_of "$(reached window "$collected")" "$input")"
   done
 }
 # The handle of the updater's window, or nothing when there is none.
@@ -188,7 +198,7 @@ idle_left_ms=$((COVER_TO_IDLE_MS - ($(now_ms) - covered_ms)))
 locked_ms=$(($(now_ms) - answered_ms))
 locked=$(inject_and_collect)
 echo "lock on (inputs sent at +${locked_ms} ms after the answer, screen covered at" \
-  "+$((covered_ms - answered_ms)) ms): reached the probe: $(paste -sd" " <<<"$locked")"
+  "+$((covered_ms - answered_ms)) ms): reached: $(paste -sd" " <<<"$locked")"
 check_inputs "lock on" "$locked" LOCKED_COUNT
 
 # Enter and Escape as key-downs and sys-key-downs, straight into the window's queue where no
@@ -220,7 +230,7 @@ expect "run ends within ${latest_end_ms} ms of the answer" yes \
   "$( ((ended_ms <= latest_end_ms)) && echo yes || echo "no ($ended_ms ms)")"
 
 released=$(inject_and_collect)
-echo "after the run: reached the probe: $(paste -sd" " <<<"$released")"
+echo "after the run: reached: $(paste -sd" " <<<"$released")"
 check_inputs "after the run" "$released" RELEASED_COUNT
 
 finish
