@@ -22,10 +22,15 @@ readonly WORKER_TO_FLASH_MS=12000
 readonly COVER_TO_WORKER_MS=1000
 readonly TIMING_TOLERANCE_PERCENT=10
 readonly POLL_S=0.05
+# The flash tool's console, a window of its own (CREATE_NEW_CONSOLE, captioned with the tool's
+# path), appears above nothing for long: the updater puts its window back on top ten times a
+# second. From the first look that finds the console, the window must be above it within
+# ABOVE_WITHIN_MS, and stay there while the order is watched for ABOVE_WATCH_MS.
+readonly ABOVE_WITHIN_MS=200 ABOVE_WATCH_MS=1500
 export WINFLASH_LOG='C:\fixture-logs\winflash.log' WINFLASH_DELAY_MS=$FLASH_TOOL_RUN_MS
 
 report_file=$(mktemp)
-trap 'fixtures_uninstall; rm -f "$report_file"' EXIT
+trap 'fixtures_uninstall; rm -f "$report_file" "$above_file"' EXIT
 fixtures_install || { expect "fixtures install" ok failed; finish; exit 1; }
 brindle_install "$COMPANION_WIN"
 
@@ -50,9 +55,11 @@ wait_covered() {
 }
 
 # Starts the updater with Wine reporting VERSION ("-" for Wine's own answer), answers Yes,
-# and waits for its end. Sets covered_ms.
+# and waits for its end; with "flash", watches the z-order of the flash tool's console against
+# the updater's window meanwhile (into above_file). Sets covered_ms.
+above_file=$(mktemp)
 run_update() {
-  local version=$1
+  local version=$1 outcome=$2 above_pid=
   if [[ $version == - ]]; then start_program "$report_file"; else
     bios_version_run "$version" run_program >"$report_file" 2>&1 &
     program_pid=$!
@@ -61,11 +68,18 @@ run_update() {
   if wait_question; then
     answer_question "$IDYES"
     covered_ms=$(wait_covered) || covered_ms=
+    if [[ $outcome == flash ]]; then
+      wine_driver above-watch '#32770' 'BIOS Update Program' WinFlash64.exe "$RUN_TIMEOUT_MS" \
+        "$ABOVE_WATCH_MS" >"$above_file" 2>&1 &
+      above_pid=$!
+    fi
   else
     expect "$version: the question is shown" shown "not shown"
   fi
   wait_program
+  [[ -n $above_pid ]] && wait "$above_pid"
 }
+above_fact() { sed -n "s/^$1=//p" "$above_file" | tr -d '\r'; }
 
 check_run() {  # check_run VERSION OUTCOME(flash|refuse) POLICY_BEFORE
   local version=$1 outcome=$2 before=$3 label="BIOS $1"
@@ -80,6 +94,13 @@ check_run() {  # check_run VERSION OUTCOME(flash|refuse) POLICY_BEFORE
     expect "$label flash tool working directory" "$FLASH_DIRECTORY" "$(sed -n 's/.*|cwd=\([^|]*\)|.*/\1/p' <<<"$flash_line")"
     expect "$label flash tool accepted the capsule" 0 "$(sed -n 's/.*|exit=\([0-9]*\)|.*/\1/p' <<<"$flash_line")"
     expect "$label restart requested once" 1 "$(fixture_log runs | grep -c '|shutdown -r -f|')"
+    echo "$label: the flash tool's console against the window: $(tr -d '\r' <"$above_file" | paste -sd' ')"
+    expect "$label flash tool's console window appears" 1 "$(above_fact appeared)"
+    expect "$label the window above the console within ${ABOVE_WITHIN_MS} ms" yes \
+      "$(above=$(above_fact above_after_ms); [[ $above =~ ^[0-9]+$ ]] && ((above <= ABOVE_WITHIN_MS)) &&
+        echo yes || echo "no (${above:-nothing}; $(tr -d '\r' <"$above_file" | paste -sd' '))")"
+    expect "$label the window stays above the console (looks that found it below)" 0 \
+      "$(above_fact below_after_looks)"
     if [[ -n $covered_ms ]]; then
       local started delta low high
       started=$(sed -n 's/.*|startms=\([0-9]*\).*/\1/p' <<<"$flash_line")
@@ -115,7 +136,8 @@ for case in "47k31ra9 flash" "47K31RB4 refuse" "47K31RC1 refuse" "47K31FB4 refus
   wine_exec reg delete 'HKU\.DEFAULT\Software\NRVK' /f >/dev/null 2>&1
   brindle_start "$COMPANION_WIN"
   before=$(power_policy_triples)
-  run_update "$version"
+  : >"$above_file"
+  run_update "$version" "$outcome"
   check_run "$version" "$outcome" "$before"
 done
 
