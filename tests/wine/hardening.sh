@@ -17,8 +17,8 @@ readonly PLANTED_DLLS=(powrprof.dll comctl32.dll)
 readonly LOG_SYSTEM_POWRPROF='load C:\windows\system32\powrprof.dll'
 readonly CLEANUP=cleanup UPDATE=update
 # The payloads the twin carries, as the build embedded them.
-readonly EMBEDDED_TOOL=$(dirname "$twin")/tools/capsule/WinFlash64.exe
-readonly EMBEDDED_CAPSULE=$(dirname "$twin")/../payload/47K31RB4.cap
+readonly EMBEDDED_TOOL=$(dirname "$updater_exe")/tools/capsule/WinFlash64.exe
+readonly EMBEDDED_CAPSULE=$(dirname "$updater_exe")/../payload/47K31RB4.cap
 readonly RENAMED="$PROGRAM_DIR/BIOSUpdate.running.exe"
 readonly FLASH_TOOL_RUN_MS=4000
 readonly POLL_S=0.1

@@ -17,12 +17,9 @@ source "$here/fixtures.sh"
 readonly PROBE_EXE=${INPUT_PROBE_EXE:-$(dirname "$WINTEST_EXE")/input_probe.exe}
 readonly DIALOG_CLASS='#32770'
 readonly DIALOG_CAPTION='BIOS Update Program'
-readonly WATCH_CLASS=InputProbeWatch
-readonly WATCH_CAPTION='input probe'
 # Longer than the whole check; the watch is closed at the end and ends by itself only if the
 # check is cut short.
 readonly WATCH_SECONDS=120
-readonly WATCH_READY_MS=10000
 readonly POLL_S=0.05
 # From the screen covered to the start timer's tick: 500 ms wait, 500 ms timer. On that tick
 # the window's thread asks WMI for the BIOS version and writes the capsule; input sent while it
@@ -44,36 +41,17 @@ readonly FINISH_SLACK_MS=5000
 # Posted messages are handled within one turn of the window's message loop; this is ample.
 readonly POST_SETTLE_S=1
 
-readonly WM_CLOSE=0x0010 WM_KEYDOWN=0x0100 WM_SYSKEYDOWN=0x0104
+readonly WM_KEYDOWN=0x0100 WM_SYSKEYDOWN=0x0104
 readonly VK_RETURN=0x0D VK_ESCAPE=0x1B
 # lParam of a key-down: repeat count 1 and the key's scan code; a sys-key-down also carries
 # the context bit (Alt held).
 readonly KEY_LPARAM_RETURN=0x001C0001 KEY_LPARAM_ESCAPE=0x00010001
 readonly ALT_CONTEXT_BIT=0x20000000
 
-# Every input sent, in order, as input_probe names it; the watch reports the same names.
-# Enter, Escape, F10 (a sys-key on its own), Alt+Tab (Alt down, Tab down, Tab up, Alt up) and a
-# letter; every mouse button; the wheel and a move.
-readonly INPUTS=(
-  key-down:0D key-up:0D key-down:1B key-up:1B key-down:79 key-up:79
-  key-down:12 key-down:09 key-up:09 key-up:12 key-down:41 key-up:41
-  left-down left-up right-down right-up middle-down middle-up x-down x-up wheel move
-)
-declare -rA INPUT_LABEL=(
-  [key-down:0D]="Enter key-down" [key-up:0D]="Enter key-up"
-  [key-down:1B]="Escape key-down" [key-up:1B]="Escape key-up"
-  [key-down:79]="F10 key-down" [key-up:79]="F10 key-up"
-  [key-down:12]="Alt key-down" [key-down:09]="Tab key-down (Alt held)"
-  [key-up:09]="Tab key-up (Alt held)" [key-up:12]="Alt key-up"
-  [key-down:41]="A key-down" [key-up:41]="A key-up"
-  [left-down]="left button down" [left-up]="left button up"
-  [right-down]="right button down" [right-up]="right button up"
-  [middle-down]="middle button down" [middle-up]="middle button up"
-  [x-down]="X button down" [x-up]="X button up" [wheel]="wheel" [move]="pointer move"
-)
+# Every input sent, in order: LOCK_INPUTS (fixtures.sh).
 # After the run: each input reaches the probe once.
 declare -A RELEASED_COUNT=()
-for input in "${INPUTS[@]}"; do RELEASED_COUNT[$input]=1; done
+for input in "${LOCK_INPUTS[@]}"; do RELEASED_COUNT[$input]=1; done
 readonly RELEASED_COUNT
 # While the lock is on: how many of each input reach the probe.
 declare -rA LOCKED_COUNT=(
@@ -83,20 +61,13 @@ declare -rA LOCKED_COUNT=(
   [x-down]=1 [x-up]=1 [wheel]=1 [move]=1
 )
 
-watch_file="$WINE_STATE_DIR/input-watch.txt"
+watch_file=$INPUT_WATCH_FILE
 report_file=$(mktemp)
-watch_pid=
 program_pid=
 
 probe() { wine_exec "$PROBE_EXE" "$@"; }
-stop_watch() {
-  [[ -n $watch_pid ]] || return 0
-  probe post "$WATCH_CLASS" "$WATCH_CAPTION" "$WM_CLOSE" 0 0 >/dev/null 2>&1
-  wait "$watch_pid"
-  watch_pid=
-}
 clean_up() {
-  stop_watch
+  input_watch_stop
   [[ -n $program_pid ]] && wait "$program_pid"
   fixtures_uninstall
   rm -f "$report_file" "$watch_file"
@@ -118,39 +89,15 @@ wait_covered() {
   done
   return 1
 }
-start_watch() {
-  local deadline=$(($(now_ms) + WATCH_READY_MS))
-  rm -f "$watch_file"
-  probe watch "$WATCH_SECONDS" "$(wine_win_path "$watch_file")" >/dev/null 2>&1 &
-  watch_pid=$!
-  until grep -q '^ready' "$watch_file" 2>/dev/null; do
-    (($(now_ms) < deadline)) || return 1
-    sleep "$POLL_S"
-  done
-}
-# Sends every input; prints what the watch saw of them, one line each: "probe NAME" for those
-# that reached the probe's hooks, "window NAME" for those its window received. SendInput returns
-# once the low-level hooks have been called, and inject waits for the window, so the lines are
-# in the file by the time the probe exits. An input sent again (the window lost the focus
-# first) counts once.
-inject_and_collect() {
-  local before
-  before=$(line_count)
-  probe inject "${INPUTS[@]}" >/dev/null 2>&1 || echo "input_probe inject failed" >&2
-  tail -n +"$((before + 1))" "$watch_file" | tr -d '\r' |
-    awk '($3 == "probe" || $3 == "window") && !seen[$3 " " $4]++ { print $3, $1 }'
-}
-# The names that reached WHERE (probe or window) in what inject_and_collect printed.
-reached() { awk -v where="$1" '$1 == where { print $2 }' <<<"$2"; }
 # How many times INPUT appears in the collected names.
 count_of() { grep -cxF -- "$2" <<<"$1"; }
 check_inputs() {  # check_inputs PHASE COLLECTED EXPECTED_COUNT_ARRAY_NAME
   local phase=$1 collected=$2 input
   local -n expected_count=$3
-  for input in "${INPUTS[@]}"; do
-    expect "$phase: ${INPUT_LABEL[$input]} reaches the probe (times)" \
+  for input in "${LOCK_INPUTS[@]}"; do
+    expect "$phase: $input reaches the probe (times)" \
       "${expected_count[$input]}" "$(count_of "$(reached probe "$collected")" "$input")"
-    expect "$phase: ${INPUT_LABEL[$input]} reaches another program's window with the focus (times)" \
+    expect "$phase: $input reaches another program's window with the focus (times)" \
       "${expected_count[$input]}" "$(count_of "$(reached window "$collected")" "$input")"
   done
 }
@@ -164,8 +111,8 @@ post_to_dialog() { probe post "$DIALOG_CLASS" "$DIALOG_CAPTION" "$@" >/dev/null 
 fixtures_install || { expect "fixtures install" ok failed; finish; exit 1; }
 fixtures_reset
 
-if ! start_watch; then
-  expect "the probe's hooks are installed" ready "not ready within ${WATCH_READY_MS} ms"
+if ! input_watch_start "$PROBE_EXE" "$WATCH_SECONDS"; then
+  expect "the probe's hooks are installed" ready "not ready within ${WAIT_MS} ms"
   finish
   exit 1
 fi
@@ -196,7 +143,7 @@ expect "key-downs sent while the window's thread is blocked reach the probe (tim
 idle_left_ms=$((COVER_TO_IDLE_MS - ($(now_ms) - covered_ms)))
 ((idle_left_ms > 0)) && sleep "$(awk -v ms="$idle_left_ms" 'BEGIN { print ms / 1000 }')"
 locked_ms=$(($(now_ms) - answered_ms))
-locked=$(inject_and_collect)
+locked=$(inject_lock_inputs)
 echo "lock on (inputs sent at +${locked_ms} ms after the answer, screen covered at" \
   "+$((covered_ms - answered_ms)) ms): reached: $(paste -sd" " <<<"$locked")"
 check_inputs "lock on" "$locked" LOCKED_COUNT
@@ -229,7 +176,7 @@ readonly latest_end_ms=$((ANSWER_TO_FINISH_MS + FINISH_SLACK_MS))
 expect "run ends within ${latest_end_ms} ms of the answer" yes \
   "$( ((ended_ms <= latest_end_ms)) && echo yes || echo "no ($ended_ms ms)")"
 
-released=$(inject_and_collect)
+released=$(inject_lock_inputs)
 echo "after the run: reached: $(paste -sd" " <<<"$released")"
 check_inputs "after the run" "$released" RELEASED_COUNT
 
