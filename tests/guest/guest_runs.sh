@@ -27,6 +27,11 @@ echo "guest image $image ready after $((SECONDS - started)) s"
 inputs=$CACHE/inputs
 rm -rf "$inputs"
 mkdir -p "$inputs/wine" "$inputs/guest" "$inputs/product/tools/fixtures" "$inputs/twin/tools/fixtures" "$results"
+# This stage's name, which every run of its boots records: the checks judge only runs of the
+# last stage, never a boot left from an earlier one.
+stage_id="$(date -u +%Y%m%dT%H%M%SZ)-$$-$RANDOM"
+echo "$stage_id" >"$inputs/stage"
+echo "$stage_id" >"$results/stage"
 stage() {  # stage DESTINATION FILE...
   local destination=$1 file
   shift
