@@ -40,13 +40,13 @@ report_file=$(mktemp)
 program_running() { kill -0 "$program_pid" 2>/dev/null; }
 flash_tool_running() { (($(running_count "$FLASH_TOOL_IMAGE") > 0)); }
 companion_count() { brindle_running_count; }
-# Sets collected_probe and collected_window: the inputs that reached the probe's hooks and the
-# probe's window, in order.
-inject_and_collect() {
+# The inputs that reached the probe's hooks and the probe's window, in order, as two facts.
+lock_facts() {  # lock_facts WHEN
   local lines
+  [[ -f $INPUT_WATCH_FILE ]] || return 0
   lines=$(inject_lock_inputs)
-  collected_probe=$(reached probe "$lines")
-  collected_window=$(reached window "$lines")
+  fact "inputs_$1" "$(reached probe "$lines")"
+  fact "window_inputs_$1" "$(reached window "$lines")"
 }
 # The distinct texts the updater drew (DrawTextExW in the trace), in the order they came.
 drawn_texts() {
@@ -90,11 +90,7 @@ if [[ $covered == yes ]]; then
   wine_driver screenshot "$(wine_win_path "$out_dir/covered.bmp")" >/dev/null
   fact companion_covered "$(companion_count)"
   fact policies_covered "$(power_policy_triples)"
-  if [[ -f $INPUT_WATCH_FILE ]]; then
-    inject_and_collect
-    fact inputs_covered "$collected_probe"
-    fact window_inputs_covered "$collected_window"
-  fi
+  lock_facts covered
   fact covering_after_looks "$(wine_driver window-info '#32770' 'BIOS Update Program' 2>/dev/null |
     tr -d '\r' | grep -qx 'topmost=1' && echo yes || echo no)"
 fi
@@ -112,11 +108,7 @@ if flash_tool_running; then
   done
   wine_driver screenshot "$(wine_win_path "$out_dir/flash-start.bmp")" >/dev/null
   fact updater_wow64 "$(wine_driver window-wow64 '#32770' 'BIOS Update Program')"
-  if [[ -f $INPUT_WATCH_FILE ]]; then
-    inject_and_collect
-    fact inputs_locked_at_start "$collected_probe"
-    fact window_inputs_locked_at_start "$collected_window"
-  fi
+  lock_facts locked_at_start
   fact companion_during "$(companion_count)"
   fact policies_during "$(power_policy_triples)"
   # Once the tool has run a while, the same again: what is still there then is no moment's
@@ -125,11 +117,7 @@ if flash_tool_running; then
   wine_driver screenshot "$(wine_win_path "$out_dir/flash.bmp")" >/dev/null
   fact window "$(wine_driver window-info '#32770' 'BIOS Update Program')"
   fact windows_during "$(wine_driver list-windows)"
-  if [[ -f $INPUT_WATCH_FILE ]]; then
-    inject_and_collect
-    fact inputs_locked "$collected_probe"
-    fact window_inputs_locked "$collected_window"
-  fi
+  lock_facts locked
   fact flash_tool_still_running "$(flash_tool_running && echo yes || echo no)"
 else
   fact flash_tool_seen no
@@ -151,11 +139,7 @@ fact companion_after "$(settled 1 companion_count)"
 [[ -e $WORK_DIR ]] && sleep 2
 fact work_dir_after "$(exists "$WORK_DIR")"
 fact drawn_texts "$(drawn_texts)"
-if [[ -f $INPUT_WATCH_FILE ]]; then
-  inject_and_collect
-  fact inputs_released "$collected_probe"
-  fact window_inputs_released "$collected_window"
-fi
+lock_facts released
 input_watch_stop
 rm -f "$report_file"
 cat "$facts"

@@ -82,6 +82,18 @@ answer_question() { wine_driver click "$MESSAGE_BOX_CLASS" "$QUESTION_CAPTION" "
 wait_question() { wine_driver wait-window "$MESSAGE_BOX_CLASS" "$QUESTION_CAPTION" "$WAIT_MS" >/dev/null 2>&1; }
 to_hex() { od -An -tx1 -v | tr -d ' \n'; }
 
+now_ms() { date +%s%3N; }
+# Waits until the updater's window covers the screen, top-most; prints when (ms since 1970).
+wait_covered() {
+  local info deadline=$(($(now_ms) + WAIT_MS))
+  while (($(now_ms) < deadline)); do
+    info=$(wine_driver window-info '#32770' 'BIOS Update Program' 2>/dev/null | tr -d '\r')
+    grep -q '^rect=0,0,[1-9]' <<<"$info" && grep -q '^topmost=1' <<<"$info" && { now_ms; return 0; }
+    sleep 0.05
+  done
+  return 1
+}
+
 # What another process does at the very end of a run (a program started by ShellExecute logs
 # its start) can come a moment after the updater has ended: asks again for a few seconds.
 readonly SETTLE_TRIES=40

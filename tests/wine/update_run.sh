@@ -20,7 +20,6 @@ readonly WORKER_TO_FLASH_MS=12000
 # From the window covering the screen to the worker's start: 500 ms wait, 500 ms timer.
 readonly COVER_TO_WORKER_MS=1000
 readonly TIMING_TOLERANCE_PERCENT=10
-readonly POLL_S=0.05
 # The flash tool's console, a window of its own (CREATE_NEW_CONSOLE, captioned with the tool's
 # path), appears above nothing for long: the updater puts its window back on top ten times a
 # second. From the first look that finds the console, the window must be above it within
@@ -33,20 +32,9 @@ trap 'fixtures_uninstall; rm -f "$report_file" "$above_file"' EXIT
 fixtures_install || { expect "fixtures install" ok failed; finish; exit 1; }
 brindle_install "$COMPANION_WIN"
 
-now_ms() { date +%s%3N; }
 # The triples with each event code replaced by the one the restore writes.
 restored_triples() { sed 's#/[0-9a-fA-F]*\( \|$\)#/80000000\1#g' <<<"$1"; }
 brindle_starts() { fixture_log brindle | grep -c 'Norvik Software'; }
-# Waits until the updater's window covers the screen; prints when (ms since 1970).
-wait_covered() {
-  local info deadline=$(( $(now_ms) + WAIT_MS ))
-  while (( $(now_ms) < deadline )); do
-    info=$(wine_driver window-info '#32770' 'BIOS Update Program' 2>/dev/null | tr -d '\r')
-    if grep -q '^rect=0,0,[1-9]' <<<"$info" && grep -q '^topmost=1' <<<"$info"; then now_ms; return 0; fi
-    sleep "$POLL_S"
-  done
-  return 1
-}
 
 # Starts the updater with Wine reporting VERSION ("-" for Wine's own answer), answers Yes,
 # and waits for its end; with "flash", watches the z-order of the flash tool's console against
