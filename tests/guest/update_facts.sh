@@ -88,6 +88,7 @@ done
 fact covered "$covered"
 if [[ $covered == yes ]]; then
   wine_driver screenshot "$(wine_win_path "$out_dir/covered.bmp")" >/dev/null
+  fact updater_wow64 "$(wine_driver window-wow64 '#32770' 'BIOS Update Program')"
   fact companion_covered "$(companion_count)"
   fact policies_covered "$(power_policy_triples)"
   lock_facts covered
@@ -107,7 +108,6 @@ if flash_tool_running; then
     sleep "$POLL_S"
   done
   wine_driver screenshot "$(wine_win_path "$out_dir/flash-start.bmp")" >/dev/null
-  fact updater_wow64 "$(wine_driver window-wow64 '#32770' 'BIOS Update Program')"
   lock_facts locked_at_start
   fact companion_during "$(companion_count)"
   fact policies_during "$(power_policy_triples)"
