@@ -25,16 +25,14 @@ question_hex=$(printf '%s' "$english_text" | od -An -tx1 -v | tr -d ' \n')
 # The inputs another program sends, in order (as input_probe names them), and those of them
 # that pass the input lock: key-ups, the middle and X buttons, the wheel and pointer moves.
 readonly ALL_INPUTS='key-down:0D#key-up:0D#key-down:1B#key-up:1B#key-down:79#key-up:79#key-down:12#key-down:09#key-up:09#key-up:12#key-down:41#key-up:41#left-down#left-up#right-down#right-up#middle-down#middle-up#x-down#x-up#wheel#move'
-# The status texts the window draws, in order, up to the flash and up to the same-version refusal.
+# The status texts the window draws, in order, up to the flash and up to the same-version refusal
+# (any other refusal's text is left out, and the list then ends early).
 readonly TEXT_INITIALIZING='Initializing for BIOS update' TEXT_LOADING='Loading BIOS update files.'
 readonly TEXT_VERIFYING='Verifing your system BIOS version.'
 readonly TEXT_CHECKING='Checking for BIOS update on your system.'
 readonly TEXT_UPDATING='Updating now. Approximately 3 minutes to completion.'
 readonly TEXT_SAME='Target System BIOS and source System BIOS are same Version.'
-readonly TEXT_NEWER='Target System BIOS is newer than the source System BIOS.'
-readonly TEXT_CANNOT='Can not update BIOS update on your system'
-readonly STATUS_TEXTS=("$TEXT_INITIALIZING" "$TEXT_LOADING" "$TEXT_VERIFYING" "$TEXT_CHECKING" "$TEXT_UPDATING"
-  "$TEXT_SAME" "$TEXT_NEWER" "$TEXT_CANNOT" "$TEXT_CANNOT.")
+readonly STATUS_TEXTS=("$TEXT_INITIALIZING" "$TEXT_LOADING" "$TEXT_VERIFYING" "$TEXT_CHECKING" "$TEXT_UPDATING" "$TEXT_SAME")
 readonly PASSING_INPUTS='key-up:0D#key-up:1B#key-up:79#key-up:09#key-up:12#key-up:41#middle-down#middle-up#x-down#x-up#wheel#move'
 
 # shellcheck source=../wine/expect.sh

@@ -14,7 +14,7 @@ build=$(cd "${1:?usage: guest_runs.sh BUILD_DIR RESULTS_DIR}" && pwd)
 results=${2:?usage: guest_runs.sh BUILD_DIR RESULTS_DIR}
 readonly CACHE=${GUEST_CACHE_DIR:-$build/guest}
 # One boot's bound: a stuck guest is stopped and the stage fails.
-readonly BOOT_TIMEOUT_S=${GUEST_BOOT_TIMEOUT_S:-900}
+readonly BOOT_TIMEOUT_S=${GUEST_BOOT_TIMEOUT_S:-1800}
 declare -rA BOOT_BIOS=([main]=47K31RA9 [refusal]=47K31RB4)
 # GUEST_BOOTS=refusal, say, boots only that one again.
 read -ra boots <<<"${GUEST_BOOTS:-main refusal}"

@@ -39,7 +39,6 @@ report_file=$(mktemp)
 
 program_running() { kill -0 "$program_pid" 2>/dev/null; }
 flash_tool_running() { (($(running_count "$FLASH_TOOL_IMAGE") > 0)); }
-companion_count() { brindle_running_count; }
 # The inputs that reached the probe's hooks and the probe's window, in order, as two facts.
 lock_facts() {  # lock_facts WHEN
   local lines
@@ -60,7 +59,7 @@ brindle_install "$COMPANION_WIN" && fixtures_reset && brindle_start "$COMPANION_
 fact fixtures ok
 fact bios "$(cat /sys/class/dmi/id/bios_version)"
 fact policies_before "$(power_policy_triples)"
-fact companion_before "$(companion_count)"
+fact companion_before "$(brindle_running_count)"
 input_watch_start "$probe_exe" "$WATCH_SECONDS" && fact input_watch ready || fact input_watch "not ready"
 
 trace_from=$(wc -l <"$WINE_STATE_DIR/wine.log")
@@ -89,7 +88,7 @@ fact covered "$covered"
 if [[ $covered == yes ]]; then
   wine_driver screenshot "$(wine_win_path "$out_dir/covered.bmp")" >/dev/null
   fact updater_wow64 "$(wine_driver window-wow64 '#32770' 'BIOS Update Program')"
-  fact companion_covered "$(companion_count)"
+  fact companion_covered "$(brindle_running_count)"
   fact policies_covered "$(power_policy_triples)"
   lock_facts covered
   fact covering_after_looks "$(wine_driver window-info '#32770' 'BIOS Update Program' 2>/dev/null |
@@ -109,7 +108,7 @@ if flash_tool_running; then
   done
   wine_driver screenshot "$(wine_win_path "$out_dir/flash-start.bmp")" >/dev/null
   lock_facts locked_at_start
-  fact companion_during "$(companion_count)"
+  fact companion_during "$(brindle_running_count)"
   fact policies_during "$(power_policy_triples)"
   # Once the tool has run a while, the same again: what is still there then is no moment's
   # hiccup of a slow machine.
@@ -134,7 +133,7 @@ fact powrprof "$(fixture_log powrprof)"
 fact brindle "$(fixture_log brindle)"
 fact policies_after "$(power_policy_triples)"
 fact marker "$(update_marker)"
-fact companion_after "$(settled 1 companion_count)"
+fact companion_after "$(settled 1 brindle_running_count)"
 # Wine's console host for the flash tool's console may hold the folder a moment longer.
 [[ -e $WORK_DIR ]] && sleep 2
 fact work_dir_after "$(exists "$WORK_DIR")"

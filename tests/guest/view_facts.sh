@@ -56,7 +56,6 @@ if [[ $WINEARCH == win32 ]]; then
   report=$(cat "$report_file")
   fact exit "$(report_field exit "$report")"
   fact windows "$(report_field windows "$report")"
-  fact driver "$(grep -v '^exit=\|^windows=' <<<"$report" | head -n 3)"
 else
   set_run_value 32
   set_run_value 64

@@ -67,7 +67,6 @@ trap clean_up EXIT
 
 line_count() { wc -l <"$watch_file" | tr -d ' '; }
 # How many times INPUT appears in the collected names.
-count_of() { grep -cxF -- "$2" <<<"$1"; }
 check_inputs() {  # check_inputs PHASE COLLECTED EXPECTED
   expect "$1: inputs that reach the probe, in order" "$3" "$(reached probe "$2" | paste -sd ' ')"
   expect "$1: inputs that reach another program's window with the focus, in order" "$3" \
@@ -111,7 +110,7 @@ echo "hooks' answer time while the window's thread is blocked (from +$((stream_s
   awk '{ v[NR] = $1 } END { printf "median %d us, max %d us", v[int((NR + 1) / 2)], v[NR] }')"
 expect "key-downs sent while the window's thread is blocked: all answered" "$STREAM_COUNT" "$(grep -c . <<<"$answer_us")"
 expect "key-downs sent while the window's thread is blocked reach the probe (times)" 0 \
-  "$(count_of "$streamed" "$STREAM_INPUT")"
+  "$(grep -cxF -- "$STREAM_INPUT" <<<"$streamed")"
 idle_left_ms=$((COVER_TO_IDLE_MS - ($(now_ms) - covered_ms)))
 ((idle_left_ms > 0)) && sleep "$(awk -v ms="$idle_left_ms" 'BEGIN { print ms / 1000 }')"
 locked_ms=$(($(now_ms) - answered_ms))
