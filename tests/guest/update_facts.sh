@@ -86,10 +86,11 @@ while program_running && ! flash_tool_running; do
 done
 fact covered "$covered"
 if [[ $covered == yes ]]; then
+  # The quick looks first: a refusal ends some 13 s after the answer.
+  fact policies_covered "$(power_policy_triples)"
+  fact companion_covered "$(brindle_running_count)"
   wine_driver screenshot "$(wine_win_path "$out_dir/covered.bmp")" >/dev/null
   fact updater_wow64 "$(wine_driver window-wow64 '#32770' 'BIOS Update Program')"
-  fact companion_covered "$(brindle_running_count)"
-  fact policies_covered "$(power_policy_triples)"
   lock_facts covered
   fact covering_after_looks "$(wine_driver window-info '#32770' 'BIOS Update Program' 2>/dev/null |
     tr -d '\r' | grep -qx 'topmost=1' && echo yes || echo no)"
