@@ -114,11 +114,8 @@ check_update_common() {  # check_update_common UPDATER DIR BIOS
   expect "$who: question icon" exclamation "$(fact question_icon "$dir")"
   expect "$who: the question's screenshot shows its box" yes \
     "$(box_in_screenshot "$dir/question.bmp" "$(fact question_rect "$dir")")"
-  expect "$who: the updater runs as WoW64 process (its own IsWow64Process)" \
-    "wow64=$([[ $who == product ]] && echo yes || echo no)" "$(fact updater_wow64 "$dir")"
-  # Covered, before the flash or the refusal: the screen, the policies and the companion.
+  # Covered, before the flash or the refusal: the policies and the companion, read first.
   expect "$who: screen covered after the answer" yes "$(fact covered "$dir")"
-  check_screen "$who: screen as it is covered" "$dir/covered.bmp"
   expect "$who: companion stopped once the screen is covered" 0 "$(fact companion_covered "$dir")"
   expect "$who: policies off once the screen is covered" "$ALL_OFF" "$(fact policies_covered "$dir")"
   expect "$who: exit code" 0 "$(fact exit "$dir")"
@@ -162,8 +159,11 @@ check_update() {
     run_dir main "$who" update || continue
     folder="C:\\$(program_files "$who")\\BIOSUPDATE"
     check_update_common "$who" "$dir" 47K31RA9
-    # Before the flash; a refusal ends before all inputs could go in under emulation (the Wine
-    # suite's lock check is a refused run).
+    # Before the flash; a refusal ends some 13 s after the answer, before these looks are all
+    # taken under emulation (the Wine suite's lock check is a refused run).
+    expect "$who: the updater runs as WoW64 process (its own IsWow64Process)" \
+      "wow64=$([[ $who == product ]] && echo yes || echo no)" "$(fact updater_wow64 "$dir")"
+    check_screen "$who: screen as it is covered" "$dir/covered.bmp"
     check_lock "$who: screen covered" "$dir" covered "$PASSING_INPUTS"
     expect "$who: still covering after those looks" yes "$(fact covering_after_looks "$dir")"
     expect "$who: flash tool seen running" yes "$(fact flash_tool_seen "$dir")"
