@@ -19,30 +19,89 @@ readonly RESTORED='2/1/80000000 3/1/80000000 2/1/80000000 2/1/80000000 0/1/80000
 readonly MARKER='REG_SZ 1.15.1404.0702'
 readonly QUESTION_BUTTONS='6 &Yes#7 &No'
 readonly FLASH_ARGUMENTS='/cvar /bbl /sd /file 47K31RB4.cap /nodelay'
+# What Wine's loader says of a 64-bit file in a 32-bit prefix, and its exit status.
+readonly GATE_LOADER_SAYS='Application could not be started, or no application associated with the specified file.#ShellExecuteEx failed: Bad EXE format for C:\users\Public\Downloads\BIOSUpdate.exe.'
+readonly GATE_LOADER_STATUS=1
 readonly COMPANION_TAIL='Norvik Software\Quilden\Brindle.exe'
 english_text=$'Do not turn off the power.\r\nBIOS settings will be set to the default values after the update.\r\nIf you install Windows 7, settings must be changed as below.\r\n\r\n  1. BIOS Setup(F2) > Security\r\n  2. Secure Boot Configuration > Secure Boot Option : Off\r\n  3. Save & Exit'
 question_hex=$(printf '%s' "$english_text" | od -An -tx1 -v | tr -d ' \n')
 # The inputs another program sends, in order (as input_probe names them), and those of them
 # that pass the input lock: key-ups, the middle and X buttons, the wheel and pointer moves.
 readonly ALL_INPUTS='key-down:0D#key-up:0D#key-down:1B#key-up:1B#key-down:79#key-up:79#key-down:12#key-down:09#key-up:09#key-up:12#key-down:41#key-up:41#left-down#left-up#right-down#right-up#middle-down#middle-up#x-down#x-up#wheel#move'
+# The status texts the window draws, in order, up to the flash and up to the same-version refusal
+# (any other refusal's text is left out, and the list then ends early).
+readonly TEXT_INITIALIZING='Initializing for BIOS update' TEXT_LOADING='Loading BIOS update files.'
+readonly TEXT_VERIFYING='Verifing your system BIOS version.'
+readonly TEXT_CHECKING='Checking for BIOS update on your system.'
+readonly TEXT_UPDATING='Updating now. Approximately 3 minutes to completion.'
+readonly TEXT_SAME='Target System BIOS and source System BIOS are same Version.'
+readonly STATUS_TEXTS=("$TEXT_INITIALIZING" "$TEXT_LOADING" "$TEXT_VERIFYING" "$TEXT_CHECKING" "$TEXT_UPDATING" "$TEXT_SAME")
 readonly PASSING_INPUTS='key-up:0D#key-up:1B#key-up:79#key-up:09#key-up:12#key-up:41#middle-down#middle-up#x-down#x-up#wheel#move'
 
 # shellcheck source=../wine/expect.sh
 source "$(dirname "$0")/../wine/expect.sh"
 fact() { sed -n "s/^$1=//p" "$2/facts" 2>/dev/null | head -n 1; }
 field() { tr '|' '\n' <<<"$1" | sed -n "s/^$2=//p"; }
-# The run's folder for UPDATER; a run that left no facts fails here, once, with its output.
-run_dir() {  # run_dir PLAN UPDATER RUN
-  local dir=$results/$1/$2/$3
-  if [[ ! -f $dir/facts && ! -f $dir/status ]]; then
-    expect "$2: the $3 run took place in the $1 boot" yes "no ($dir missing)"
+# The run's folder for UPDATER, in $dir. A run must have taken place in this stage, in the boot
+# its folder is named after, with the file of this build tree, and have ended (its status):
+# otherwise one failing check says which of these it was, and the run's other checks are not
+# made (so a missing run fails its test whatever else passes).
+declare -A UPDATER_FILE=([product]=win32/BIOSUpdate.exe [twin]=win64/BIOSUpdate.exe)
+run_dir() {  # run_dir BOOT UPDATER RUN
+  local boot=$1 who=$2 run=$3 why=
+  dir=$results/$boot/$who/$run
+  local label="$who: the $run run in the $boot boot"
+  if [[ ! -d $dir ]]; then
+    why="no $dir"
+  elif [[ ! -s $dir/status ]]; then
+    why="it did not end (no status in $dir)"
+  elif [[ $(cat "$dir/boot" 2>/dev/null) != "$boot" ]]; then
+    why="its folder holds a run of the boot \"$(cat "$dir/boot" 2>/dev/null)\" (moved or renamed?)"
+  elif [[ ! -s $results/stage || $(cat "$dir/stage" 2>/dev/null) != "$(cat "$results/stage")" ]]; then
+    why="it was not made by the last guest stage (${results}/stage $(cat "$results/stage" 2>/dev/null || echo missing), the run's $(cat "$dir/stage" 2>/dev/null || echo none)): a boot left from an earlier stage"
+  elif [[ $(cat "$dir/updater.sha256" 2>/dev/null) != "$(sha256sum <"$build/${UPDATER_FILE[$who]}" | cut -d' ' -f1)" ]]; then
+    why="it ran another file than $build/${UPDATER_FILE[$who]} (SHA-256 $(cat "$dir/updater.sha256" 2>/dev/null || echo "not recorded")): results of another build"
+  elif [[ $run =~ ^(update|views|gate)$ && ! -s $dir/facts ]]; then
+    why="it recorded no facts (incomplete; $(tail -n 1 "$dir/output" 2>/dev/null))"
+  fi
+  if [[ -n $why ]]; then
+    expect "$label is there to judge" yes "no: $why"
     return 1
   fi
-  echo "$dir"
+  expect "$label is there to judge" yes yes
 }
 program_files() { [[ $1 == product ]] && echo 'Program Files (x86)' || echo 'Program Files'; }
 # Where the system's programs are for a process of the updater's width on 64-bit Windows.
 system_programs() { [[ $1 == product ]] && echo 'C:\windows\syswow64' || echo 'C:\windows\system32'; }
+
+# The status texts among the texts the run drew, in their order.
+status_texts_drawn() {  # status_texts_drawn DIR
+  local text known
+  while IFS= read -r text; do
+    for known in "${STATUS_TEXTS[@]}"; do [[ $text == "$known" ]] && echo "$text"; done
+  done < <(fact drawn_texts "$1" | tr '#' '\n') | paste -sd '#'
+}
+# Whether the box of the question is in its screenshot: inside the box's rectangle at least
+# half the pixels differ from the screen's background (the colour of the top-left corner, which
+# the box does not cover), and outside it none do.
+box_in_screenshot() {  # box_in_screenshot BMP RECT(left,top,right,bottom)
+  python3 - "$1" "$2" <<'PY'
+import struct, sys
+try:
+    data, (left, top, right, bottom) = open(sys.argv[1], 'rb').read(), map(int, sys.argv[2].split(','))
+except (OSError, ValueError):
+    sys.exit(print('no screenshot or no rectangle'))
+(offset,), (width, height), (bits,) = (struct.unpack_from(f, data, at) for f, at in (('<I', 10), ('<ii', 18), ('<H', 28)))
+row, step = (width * bits // 8 + 3) & ~3, bits // 8
+pixel = lambda x, y: data[offset + (abs(height) - 1 - y if height > 0 else y) * row + x * step:][:3]
+counts = {True: [0, 0], False: [0, 0]}  # inside the box: [pixels, differing from the corner]
+for y in range(0, abs(height), 2):
+    for x in range(0, width, 2):
+        c = counts[left <= x < right and top <= y < bottom]; c[0] += 1; c[1] += pixel(x, y) != pixel(0, 0)
+ok = left > 0 and top > 0 and counts[True][1] * 2 > counts[True][0] and counts[False][1] == 0
+print('yes' if ok else 'no (%d of %d inside differ from the background, %d outside)' % (counts[True][1], counts[True][0], counts[False][1]))
+PY
+}
 
 # What every update run shows, flashed or refused.
 check_update_common() {  # check_update_common UPDATER DIR BIOS
@@ -53,6 +112,12 @@ check_update_common() {  # check_update_common UPDATER DIR BIOS
   expect "$who: question text" "$question_hex" "$(fact question_hex "$dir")"
   expect "$who: question buttons" "$QUESTION_BUTTONS" "$(fact question_buttons "$dir")"
   expect "$who: question icon" exclamation "$(fact question_icon "$dir")"
+  expect "$who: the question's screenshot shows its box" yes \
+    "$(box_in_screenshot "$dir/question.bmp" "$(fact question_rect "$dir")")"
+  # Covered, before the flash or the refusal: the policies and the companion, read first.
+  expect "$who: screen covered after the answer" yes "$(fact covered "$dir")"
+  expect "$who: companion stopped once the screen is covered" 0 "$(fact companion_covered "$dir")"
+  expect "$who: policies off once the screen is covered" "$ALL_OFF" "$(fact policies_covered "$dir")"
   expect "$who: exit code" 0 "$(fact exit "$dir")"
   expect "$who: companion running before" 1 "$(fact companion_before "$dir")"
   expect "$who: policies applied first: buttons and lid do nothing" "$ALL_OFF" \
@@ -91,9 +156,16 @@ check_update() {
   tool_sum=$(sha256sum <"$build/win64/tools/capsule/WinFlash64.exe" | cut -d' ' -f1)
   capsule_sum=$(sha256sum <"$build/payload/47K31RB4.cap" | cut -d' ' -f1)
   for who in product twin; do
-    dir=$(run_dir main "$who" update) || continue
+    run_dir main "$who" update || continue
     folder="C:\\$(program_files "$who")\\BIOSUPDATE"
     check_update_common "$who" "$dir" 47K31RA9
+    # Before the flash; a refusal ends some 13 s after the answer, before these looks are all
+    # taken under emulation (the Wine suite's lock check is a refused run).
+    expect "$who: the updater runs as WoW64 process (its own IsWow64Process)" \
+      "wow64=$([[ $who == product ]] && echo yes || echo no)" "$(fact updater_wow64 "$dir")"
+    check_screen "$who: screen as it is covered" "$dir/covered.bmp"
+    check_lock "$who: screen covered" "$dir" covered "$PASSING_INPUTS"
+    expect "$who: still covering after those looks" yes "$(fact covering_after_looks "$dir")"
     expect "$who: flash tool seen running" yes "$(fact flash_tool_seen "$dir")"
     expect "$who: working folder while the tool runs" '47K31RB4.cap#WinFlash64.exe' "$(fact work_files "$dir")"
     expect "$who: flash tool written byte for byte" "$tool_sum" "$(fact tool_sha256 "$dir")"
@@ -110,6 +182,10 @@ check_update() {
     # interpreter sees, started with the restart command.
     expect "$who: restart requested once, by the system's shutdown.exe" \
       "$(system_programs "$who")\\shutdown.exe|shutdown -r -f|C:\\windows\\system32" "$(fact runs "$dir")"
+    expect "$who: the stand-in flash tool ended when the looks were taken, not on its bound" file \
+      "$(field "$(fact flash_log "$dir")" until)"
+    expect "$who: status texts drawn" \
+      "$TEXT_INITIALIZING#$TEXT_LOADING#$TEXT_VERIFYING#$TEXT_CHECKING#$TEXT_UPDATING" "$(status_texts_drawn "$dir")"
     check_screen "$who: flashing screen as the tool starts" "$dir/flash-start.bmp"
     check_screen "$who: flashing screen while the tool runs" "$dir/flash.bmp"
   done
@@ -125,24 +201,33 @@ check_update() {
 check_refusal() {
   local who dir
   for who in product twin; do
-    dir=$(run_dir refusal "$who" update) || continue
+    run_dir refusal "$who" update || continue
     check_update_common "$who" "$dir" 47K31RB4
     expect "$who: flash tool not started" "no|" "$(fact flash_tool_seen "$dir")|$(fact flash_log "$dir")"
+    # Which refusal: the same version's text, not the one of a model it could not read.
+    expect "$who: status texts drawn: the same version refused" \
+      "$TEXT_INITIALIZING#$TEXT_LOADING#$TEXT_VERIFYING#$TEXT_SAME" "$(status_texts_drawn "$dir")"
     expect "$who: no restart" "" "$(fact runs "$dir")"
   done
+}
+
+# What of the inputs reached the probe's hooks and another program's window given the focus.
+check_lock() {  # check_lock LABEL DIR FACT_SUFFIX EXPECTED
+  expect "$1: inputs that pass the lock (probe's hooks)" "$4" "$(fact "inputs_$3" "$2")"
+  expect "$1: inputs another program's window receives" "$4" "$(fact "window_inputs_$3" "$2")"
 }
 
 check_input_lock() {
   local who dir
   for who in product twin; do
-    dir=$(run_dir main "$who" update) || continue
+    run_dir main "$who" update || continue
     expect "$who: the probe's hooks installed before the run" ready "$(fact input_watch "$dir")"
-    expect "$who: as the tool starts, only key-ups, middle and X buttons, wheel and moves pass" \
-      "$PASSING_INPUTS" "$(fact inputs_locked_at_start "$dir")"
-    expect "$who: while the tool runs, only key-ups, middle and X buttons, wheel and moves pass" \
-      "$PASSING_INPUTS" "$(fact inputs_locked "$dir")"
+    check_lock "$who: as the tool starts, only key-ups, middle and X buttons, wheel and moves pass" \
+      "$dir" locked_at_start "$PASSING_INPUTS"
+    check_lock "$who: while the tool runs, only key-ups, middle and X buttons, wheel and moves pass" \
+      "$dir" locked "$PASSING_INPUTS"
     expect "$who: inputs sent while the flash tool still ran" yes "$(fact flash_tool_still_running "$dir")"
-    expect "$who: after the run every input passes" "$ALL_INPUTS" "$(fact inputs_released "$dir")"
+    check_lock "$who: after the run every input passes" "$dir" released "$ALL_INPUTS"
   done
 }
 
@@ -150,7 +235,7 @@ check_input_lock() {
 check_wine_run() {  # check_wine_run RUN
   local who dir
   for who in product twin; do
-    dir=$(run_dir main "$who" "$1") || continue
+    run_dir main "$who" "$1" || continue
     expect "$who: $1 checks pass ($(tail -n 1 "$dir/output"))" 0 "$(cat "$dir/status")"
     grep '^FAIL' -A2 "$dir/output" | sed "s/^/  $who: /"
   done
@@ -160,7 +245,9 @@ check_cleanup() {
   local who dir
   check_wine_run cleanup_mode
   for who in product twin; do
-    dir=$(run_dir main "$who" views) || continue
+    run_dir main "$who" views || continue
+    expect "$who: Run value set in both views before the clean-up" yes/yes \
+      "$(fact run_value_32_before "$dir")/$(fact run_value_64_before "$dir")"
     expect "$who: clean-up exit code" 0 "$(fact exit "$dir")"
     expect "$who: clean-up shows no window" 0 "$(fact windows "$dir")"
     expect "$who: working folder gone" no "$(fact work_dir_after "$dir")"
@@ -172,28 +259,37 @@ check_cleanup() {
       expect "$who: Run value gone from the 64-bit view" no "$(fact run_value_64 "$dir")"
       expect "$who: Run value of the 32-bit view left" yes "$(fact run_value_32 "$dir")"
     fi
+    # What a driver of the updater's width sees of the same Windows.
+    if [[ $who == product ]]; then
+      expect "$who: a 32-bit process's view of 64-bit Windows" \
+        'bits=32#wow64=yes#native=amd64#system=C:\windows\system32#system_wow64=C:\windows\syswow64#program_files=C:\Program Files (x86)' \
+        "$(fact view "$dir")"
+    else
+      expect "$who: a 64-bit process's view of 64-bit Windows" \
+        'bits=64#wow64=no#native=amd64#system=C:\windows\system32#system_wow64=C:\windows\syswow64#program_files=C:\Program Files' \
+        "$(fact view "$dir")"
+    fi
   done
-  expect "product's view of 64-bit Windows" \
-    'bits=32#wow64=yes#native=amd64#system=C:\windows\system32#system_wow64=C:\windows\syswow64#program_files=C:\Program Files (x86)' \
-    "$(fact view "$results/main/product/views")"
-  expect "twin's view of 64-bit Windows" \
-    'bits=64#wow64=no#native=amd64#system=C:\windows\system32#system_wow64=C:\windows\syswow64#program_files=C:\Program Files' \
-    "$(fact view "$results/main/twin/views")"
 }
 
 check_gate() {
   local dir
-  if dir=$(run_dir main product gate); then
+  if run_dir main product gate; then
     expect "32-bit Windows as a 32-bit process sees it" \
       'bits=32#wow64=no#native=x86#system=C:\windows\system32#system_wow64=none#program_files=C:\Program Files' \
       "$(fact view "$dir")"
     expect "product on 32-bit Windows: message" 'Norvik BIOS Updater only for 64-bit OS.' "$(fact gate_text "$dir")"
     expect "product on 32-bit Windows: OK only" '1 OK' "$(fact gate_buttons "$dir")"
+    expect "product on 32-bit Windows: the warning icon" exclamation "$(fact gate_icon "$dir")"
     expect "product on 32-bit Windows: exit code" 0 "$(fact exit "$dir")"
   fi
   # The twin, a 64-bit file, does not even start there; in the 64-bit prefix it asks.
-  if dir=$(run_dir main twin gate); then
+  if run_dir main twin gate; then
     expect "twin on 32-bit Windows: no message box" none "$(fact gate_text "$dir")"
+    expect "twin on 32-bit Windows: the driver could not start it" '' "$(fact exit "$dir")"
+    # Started by Wine's loader itself: refused, with Wine's reason.
+    expect "twin on 32-bit Windows: the loader's exit status" "$GATE_LOADER_STATUS" "$(fact loader_status "$dir")"
+    expect "twin on 32-bit Windows: the loader says" "$GATE_LOADER_SAYS" "$(fact loader_says "$dir")"
   fi
 }
 

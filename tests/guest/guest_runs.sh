@@ -14,7 +14,7 @@ build=$(cd "${1:?usage: guest_runs.sh BUILD_DIR RESULTS_DIR}" && pwd)
 results=${2:?usage: guest_runs.sh BUILD_DIR RESULTS_DIR}
 readonly CACHE=${GUEST_CACHE_DIR:-$build/guest}
 # One boot's bound: a stuck guest is stopped and the stage fails.
-readonly BOOT_TIMEOUT_S=${GUEST_BOOT_TIMEOUT_S:-900}
+readonly BOOT_TIMEOUT_S=${GUEST_BOOT_TIMEOUT_S:-1800}
 declare -rA BOOT_BIOS=([main]=47K31RA9 [refusal]=47K31RB4)
 # GUEST_BOOTS=refusal, say, boots only that one again.
 read -ra boots <<<"${GUEST_BOOTS:-main refusal}"
@@ -27,6 +27,11 @@ echo "guest image $image ready after $((SECONDS - started)) s"
 inputs=$CACHE/inputs
 rm -rf "$inputs"
 mkdir -p "$inputs/wine" "$inputs/guest" "$inputs/product/tools/fixtures" "$inputs/twin/tools/fixtures" "$results"
+# This stage's name, which every run of its boots records: the checks judge only runs of the
+# last stage, never a boot left from an earlier one.
+stage_id="$(date -u +%Y%m%dT%H%M%SZ)-$$-$RANDOM"
+echo "$stage_id" >"$inputs/stage"
+echo "$stage_id" >"$results/stage"
 stage() {  # stage DESTINATION FILE...
   local destination=$1 file
   shift

@@ -14,7 +14,8 @@ readonly BAKED=/opt/wine
 readonly STATES=/run/guest
 readonly WINE=$INPUTS/wine
 readonly GUEST=$INPUTS/guest
-readonly XVFB_WAIT_S=120
+# Xvfb under emulation takes its time.
+export WINE_XVFB_WAIT_S=120
 # Bounds on waiting, not measurements: the emulated machine is many times slower than the host.
 export WINE_WAIT_MS=180000 WINE_RUN_TIMEOUT_MS=400000
 
@@ -23,19 +24,6 @@ plan=$(cat "$INPUTS/plan")
 out=$RESULTS
 mkdir -p "$out" "$STATES"
 echo "plan $plan; BIOS version in the firmware tables: $(cat /sys/class/dmi/id/bios_version)"
-
-# start_display NUMBER: an Xvfb of the lane's own; sets xvfb_pid.
-start_display() {
-  Xvfb ":$1" -screen 0 1024x768x24 -nolisten tcp >"$out/xvfb$1.log" 2>&1 &
-  xvfb_pid=$!
-  local i
-  for ((i = 0; i < XVFB_WAIT_S * 10; i++)); do
-    [[ -S /tmp/.X11-unix/X$1 ]] && return 0
-    sleep 0.1
-  done
-  echo "no Xvfb on :$1 within $XVFB_WAIT_S s: $(tail -n 2 "$out/xvfb$1.log" | tr '\n' ' ')"
-  return 1
-}
 
 # in_prefix LANE RUN BAKED_PREFIX DISPLAY XVFB_PID CMD...: CMD with a state dir (first argument
 # of CMD) whose prefix is a fresh copy of the baked one and whose wineserver runs; CMD's
@@ -52,19 +40,20 @@ in_prefix() {
     echo 1 >"$dir/status"
     return
   }
-  touch "$state/$WINE_STATE_MARK"
-  WINE_XVFB_DISPLAY=$display WINE_XVFB_PID=$xvfb_pid _wine_write_env "$state"
-  if [[ $baked == win32 ]]; then
-    sed -i -e 's/^export WINEARCH=.*/export WINEARCH=win32/' \
-      -e 's#^export WINELOADER=.*#export WINELOADER=/usr/lib/wine/wine#' "$state/env.sh"
-  fi
-  (wine_use "$state" && _wine_start_server)
+  # The 32-bit prefix is a 32-bit Windows; the other one is 64-bit.
+  local arch=win64
+  [[ $baked == win32 ]] && arch=win32
+  (WINE_XVFB_DISPLAY=$display WINE_XVFB_PID=$xvfb_pid && wine_prefix_adopt "$state" "$arch")
+  # Which boot and stage made the run, and which file it judged.
+  echo "$plan" >"$dir/boot"
+  cp "$INPUTS/stage" "$dir/stage"
+  sha256sum <"$INPUTS/$lane/BIOSUpdate.exe" | cut -d' ' -f1 >"$dir/updater.sha256"
   echo "== $lane $run ($(date -u +%T))"
   "$@" "$state" "$dir" >"$dir/output" 2>&1
   status=$?
   echo "$status" >"$dir/status"
   echo "== $lane $run: status $status ($(date -u +%T))"
-  (wine_use "$state" && _wine_stop_server) >/dev/null 2>&1
+  (wine_use "$state" && wine_server_stop) >/dev/null 2>&1
   umount "$state/prefix"
   rm -rf "$state"
 }
@@ -82,7 +71,7 @@ view_facts() {  # view_facts UPDATER_DIR DRIVER STATE DIR
 }
 
 lane() {  # lane NAME DISPLAY XVFB_PID
-  local name=$1 display=:$2 xvfb=$3 updater=$INPUTS/$1
+  local name=$1 display=$2 xvfb=$3 updater=$INPUTS/$1
   if [[ $name == product ]]; then
     # What a 32-bit program sees on 64-bit Windows.
     export UPDATER_PROGRAM_FILES='Program Files (x86)' UPDATER_REG_VIEW=32 FIXTURES_SYSTEM_FOLDER=syswow64
@@ -106,13 +95,11 @@ lane() {  # lane NAME DISPLAY XVFB_PID
 # The displays one after the other: two X servers starting at once race to make the socket
 # folder, and one of them gives up.
 mkdir -p -m 1777 /tmp/.X11-unix
-start_display 1 || exit 1
-product_display=$xvfb_pid
-start_display 2 || exit 1
-twin_display=$xvfb_pid
-lane product 1 "$product_display" >"$out/product.log" 2>&1 &
+wine_xvfb_start "$out/xvfb-product" || exit 1
+lane product "$WINE_XVFB_DISPLAY" "$WINE_XVFB_PID" >"$out/product.log" 2>&1 &
 product=$!
-lane twin 2 "$twin_display" >"$out/twin.log" 2>&1 &
+wine_xvfb_start "$out/xvfb-twin" || exit 1
+lane twin "$WINE_XVFB_DISPLAY" "$WINE_XVFB_PID" >"$out/twin.log" 2>&1 &
 twin=$!
 status=0
 wait "$product" || status=1

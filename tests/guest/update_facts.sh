@@ -4,8 +4,8 @@
 # one a line) and screenshots of the question and of the flashing screen beside it; check.sh
 # says what each should be. While the flash tool runs: the working folder's files and their
 # SHA-256, the screen, and which of a sequence of keys and clicks sent by another program get
-# past the updater's input lock (input_probe's own hooks count them); after the run the same
-# inputs once more.
+# past the updater's input lock (input_probe's hooks and its window); the same once the screen is
+# covered and after the run. The window's status texts come from Wine's trace of its text calls.
 #
 # Usage: update_facts.sh STATE_DIR UPDATER_EXE WINTEST_EXE OUT_DIR INPUT_PROBE_EXE
 source "$(dirname "$0")/../wine/common.sh"
@@ -13,23 +13,19 @@ source "$here/fixtures.sh"
 out_dir=$4
 probe_exe=$5
 
-readonly MARKER_KEY='HKU\.DEFAULT\Software\NRVK\BIOSUPDATE\Parameters'
 readonly COMPANION_WIN="C:\\$PROGRAM_FILES\\Norvik Software\\Quilden\\Brindle.exe"
 readonly FLASH_TOOL_IMAGE=WinFlash64.exe
-readonly FLASH_LOG="$WINEPREFIX/drive_c/fixture-logs/winflash.log"
-# Long enough for the folder to be read, two screenshots and the inputs twice while the tool runs.
-readonly FLASH_TOOL_RUN_MS=60000
+# The stand-in flash tool runs until this script has taken its looks (the file below), at most
+# this long: a tool that ends on the bound means looks that came too late, and fails the run.
+readonly FLASH_TOOL_BOUND_MS=300000
+readonly LOOKS_TAKEN="$WINEPREFIX/drive_c/fixture-logs/looks-taken"
 readonly FLASH_SETTLE_S=15
 readonly POLL_S=0.2
-readonly WATCH_CLASS=InputProbeWatch WATCH_CAPTION='input probe' WATCH_SECONDS=1200
-readonly WM_CLOSE=0x0010
-# Enter, Escape, F10, Alt+Tab, a letter; every mouse button, the wheel and a move.
-readonly INPUTS=(
-  key-down:0D key-up:0D key-down:1B key-up:1B key-down:79 key-up:79
-  key-down:12 key-down:09 key-up:09 key-up:12 key-down:41 key-up:41
-  left-down left-up right-down right-up middle-down middle-up x-down x-up wheel move
-)
-export WINFLASH_LOG='C:\fixture-logs\winflash.log' WINFLASH_DELAY_MS=$FLASH_TOOL_RUN_MS
+readonly WATCH_SECONDS=1200
+export WINFLASH_LOG=$FLASH_TOOL_LOG_WIN WINFLASH_DELAY_MS=$FLASH_TOOL_BOUND_MS \
+  WINFLASH_UNTIL_FILE='C:\fixture-logs\looks-taken'
+# The updater's text calls in Wine's trace: which status texts the window drew.
+readonly TEXT_TRACE=-all,+text
 # Seen in both files' runs: the tool's console drawn above the covering window for good (Wine's
 # X stacking, see flash_tool.cpp), so that the screenshots showed the console.
 export WINFLASH_HIDE_CONSOLE=1
@@ -40,39 +36,21 @@ facts=$out_dir/facts
 : >"$facts"
 fact() { printf '%s=%s\n' "$1" "$(tr -d '\r' <<<"$2" | paste -sd '#')" >>"$facts"; }
 report_file=$(mktemp)
-watch_file=$WINE_STATE_DIR/input-watch.txt
 
-marker() { wine_exec reg query "$MARKER_KEY" /v Version 2>/dev/null | tr -d '\r' | sed -n 's/^ *Version *//p'; }
 program_running() { kill -0 "$program_pid" 2>/dev/null; }
-# Every Wine program is a process of the guest's Linux: seen there, no Windows program needs
-# to start to look for one. Only this prefix's count; the other updater runs beside it.
-prefix_processes() {  # prefix_processes PATTERN: how many of this prefix's processes match
-  local pid count=0
-  for pid in $(pgrep -f "$1"); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
-      count=$((count + 1))
-  done
-  echo "$count"
+flash_tool_running() { (($(running_count "$FLASH_TOOL_IMAGE") > 0)); }
+# The inputs that reached the probe's hooks and the probe's window, in order, as two facts.
+lock_facts() {  # lock_facts WHEN
+  local lines
+  [[ -f $INPUT_WATCH_FILE ]] || return 0
+  lines=$(inject_lock_inputs)
+  fact "inputs_$1" "$(reached probe "$lines")"
+  fact "window_inputs_$1" "$(reached window "$lines")"
 }
-flash_tool_running() { (($(prefix_processes "$FLASH_TOOL_IMAGE") > 0)); }
-companion_count() { prefix_processes 'Brindle\.exe'; }
-probe() { wine_exec "$probe_exe" "$@"; }
-start_watch() {
-  rm -f "$watch_file"
-  probe watch "$WATCH_SECONDS" "$(wine_win_path "$watch_file")" >/dev/null 2>&1 &
-  watch_pid=$!
-  local polls=$((WAIT_MS / 200))
-  until grep -q '^ready' "$watch_file" 2>/dev/null; do
-    ((polls-- > 0)) || return 1
-    sleep "$POLL_S"
-  done
-}
-# Sends every input; the names of those that reached the probe's hooks, in order.
-inject_and_collect() {
-  local before
-  before=$(wc -l <"$watch_file")
-  probe inject "${INPUTS[@]}" >/dev/null 2>&1 || echo "input_probe inject failed" >&2
-  tail -n +"$((before + 1))" "$watch_file" | tr -d '\r' | awk '$3 == "probe" { print $1 }'
+# The distinct texts the updater drew (DrawTextExW in the trace), in the order they came.
+drawn_texts() {
+  tail -n +"$((trace_from + 1))" "$WINE_STATE_DIR/wine.log" |
+    sed -n 's/.*trace:text:DrawTextExW L"\(.*\)", -\{0,1\}[0-9]*, .*/\1/p' | awk '!seen[$0]++'
 }
 
 fixtures_install || { fact fixtures failed; exit 1; }
@@ -81,12 +59,14 @@ brindle_install "$COMPANION_WIN" && fixtures_reset && brindle_start "$COMPANION_
 fact fixtures ok
 fact bios "$(cat /sys/class/dmi/id/bios_version)"
 fact policies_before "$(power_policy_triples)"
-fact companion_before "$(companion_count)"
-start_watch && fact input_watch ready || fact input_watch "not ready"
+fact companion_before "$(brindle_running_count)"
+input_watch_start "$probe_exe" "$WATCH_SECONDS" && fact input_watch ready || fact input_watch "not ready"
 
-start_program "$report_file"
+trace_from=$(wc -l <"$WINE_STATE_DIR/wine.log")
+WINEDEBUG=$TEXT_TRACE start_program "$report_file"
 if wait_question; then
   fact question shown
+  fact question_rect "$(wine_driver window-info "$MESSAGE_BOX_CLASS" "$QUESTION_CAPTION" | sed -n 's/^rect=//p')"
   fact question_hex "$(question_hex)"
   fact question_buttons "$(wine_driver buttons "$MESSAGE_BOX_CLASS" "$QUESTION_CAPTION")"
   fact question_icon "$(wine_driver icon "$MESSAGE_BOX_CLASS" "$QUESTION_CAPTION")"
@@ -96,6 +76,25 @@ else
   fact question missing
 fi
 
+# The screen covered, before the flash tool or the refusal: the same looks as while the tool
+# runs, so that a refused run is judged on them too. The window must still be there after them.
+covered=no
+while program_running && ! flash_tool_running; do
+  wine_driver window-info '#32770' 'BIOS Update Program' 2>/dev/null | tr -d '\r' | grep -qx 'topmost=1' &&
+    { covered=yes; break; }
+  sleep "$POLL_S"
+done
+fact covered "$covered"
+if [[ $covered == yes ]]; then
+  # The quick looks first: a refusal ends some 13 s after the answer.
+  fact policies_covered "$(power_policy_triples)"
+  fact companion_covered "$(brindle_running_count)"
+  wine_driver screenshot "$(wine_win_path "$out_dir/covered.bmp")" >/dev/null
+  fact updater_wow64 "$(wine_driver window-wow64 '#32770' 'BIOS Update Program')"
+  lock_facts covered
+  fact covering_after_looks "$(wine_driver window-info '#32770' 'BIOS Update Program' 2>/dev/null |
+    tr -d '\r' | grep -qx 'topmost=1' && echo yes || echo no)"
+fi
 while program_running && ! flash_tool_running; do sleep "$POLL_S"; done
 if flash_tool_running; then
   fact flash_tool_seen yes
@@ -109,8 +108,8 @@ if flash_tool_running; then
     sleep "$POLL_S"
   done
   wine_driver screenshot "$(wine_win_path "$out_dir/flash-start.bmp")" >/dev/null
-  [[ -f $watch_file ]] && fact inputs_locked_at_start "$(inject_and_collect)"
-  fact companion_during "$(companion_count)"
+  lock_facts locked_at_start
+  fact companion_during "$(brindle_running_count)"
   fact policies_during "$(power_policy_triples)"
   # Once the tool has run a while, the same again: what is still there then is no moment's
   # hiccup of a slow machine.
@@ -118,27 +117,29 @@ if flash_tool_running; then
   wine_driver screenshot "$(wine_win_path "$out_dir/flash.bmp")" >/dev/null
   fact window "$(wine_driver window-info '#32770' 'BIOS Update Program')"
   fact windows_during "$(wine_driver list-windows)"
-  [[ -f $watch_file ]] && fact inputs_locked "$(inject_and_collect)"
+  lock_facts locked
   fact flash_tool_still_running "$(flash_tool_running && echo yes || echo no)"
 else
   fact flash_tool_seen no
   ps -eo pid,args >&2
 fi
+# The looks are taken: the stand-in may end.
+touch "$LOOKS_TAKEN"
 wait_program
 fact exit "$(report_field exit "$(cat "$report_file")")"
 fact windows "$(report_field windows "$(cat "$report_file")")"
-fact flash_log "$(cat "$FLASH_LOG" 2>/dev/null)"
+fact flash_log "$(cat "$FIXTURE_LOG_DIR/winflash.log" 2>/dev/null)"
 fact runs "$(fixture_log runs)"
 fact powrprof "$(fixture_log powrprof)"
 fact brindle "$(fixture_log brindle)"
 fact policies_after "$(power_policy_triples)"
-fact marker "$(marker)"
-fact companion_after "$(settled 1 companion_count)"
+fact marker "$(update_marker)"
+fact companion_after "$(settled 1 brindle_running_count)"
 # Wine's console host for the flash tool's console may hold the folder a moment longer.
 [[ -e $WORK_DIR ]] && sleep 2
 fact work_dir_after "$(exists "$WORK_DIR")"
-[[ -f $watch_file ]] && fact inputs_released "$(inject_and_collect)"
-probe post "$WATCH_CLASS" "$WATCH_CAPTION" "$WM_CLOSE" 0 0 >/dev/null 2>&1
-wait "$watch_pid"
+fact drawn_texts "$(drawn_texts)"
+lock_facts released
+input_watch_stop
 rm -f "$report_file"
 cat "$facts"

@@ -46,13 +46,22 @@ if [[ $WINEARCH == win32 ]]; then
     fact gate_text none
   fi
   wait_program
+  # Started by the loader itself, outside the driver: what Wine says of the file here and its
+  # exit status (a file that starts shows its box or question, and is stopped).
+  if [[ $box == no ]]; then
+    timeout "$((WAIT_MS / 1000))" "$WINELOADER" "$PROGRAM_WIN" </dev/null >"$out_dir/loader.txt" 2>&1
+    fact loader_status "$?"
+    fact loader_says "$(grep -v '^[0-9a-f]*:fixme:' "$out_dir/loader.txt" | head -n 2)"
+  fi
   report=$(cat "$report_file")
   fact exit "$(report_field exit "$report")"
   fact windows "$(report_field windows "$report")"
-  fact driver "$(grep -v '^exit=\|^windows=' <<<"$report" | head -n 3)"
 else
   set_run_value 32
   set_run_value 64
+  # What the clean-up run starts from: a "gone" afterwards means something only when it was set.
+  fact run_value_32_before "$(run_value_present 32)"
+  fact run_value_64_before "$(run_value_present 64)"
   leave_earlier_run
   report=$(run_program 1)
   fact exit "$(report_field exit "$report")"

@@ -308,24 +308,40 @@ TEST_F(UpdateRunTest, SlowStepsDoNotPushTheScheduleBack) {
   EXPECT_EQ(machine().processes.Flashes()[0].atMs - started, 12000u);
 }
 
-TEST_F(UpdateRunTest, MarkerIsWrittenBeforeTheRefusalTextAndTheQuitTimerBeforeTheFinish) {
-  RunWithBios(u"47K32RB4");
-  const auto marker0 = machine().Calls().begin() + machine().IndexOfCall("RegSetValueExA");
-  EXPECT_TRUE(MatchesSequence({marker0, machine().Calls().end()},
-                              {{"RegSetValueExA", {"Version", win::REG_SZ, "1.15.1404.0702", 14}},
-                               {"SetTimer", {kQuitTimer, 3000}},
-                               {"PostMessageA", {kFinish, 0}}},
-                              {"RegSetValueExA", "SetTimer", "PostMessageA"}));
-  const int marker = machine().IndexOfCall("RegSetValueExA");
-  int text = -1;
-  for (std::size_t i = 0; i < machine().Calls().size(); ++i) {
-    if (machine().Calls()[i].name == "DrawTextA" &&
-        machine().Calls()[i].args[0] == sim::Arg(ui::UiText(TextId::StatusWrongModel))) {
-      text = static_cast<int>(i);
-      break;
+// Every refusal writes the marker first and only then hands its text to the window: on the
+// worker's thread the marker's write comes before the repaint that shows the text, and the
+// quit timer before the finish. (The paint itself comes later on the window's thread either
+// way, so the drawn text alone cannot tell the order.)
+TEST_F(UpdateRunTest, EveryRefusalWritesTheMarkerBeforeItsTextAndTheQuitTimerBeforeTheFinish) {
+  struct Road {
+    const char* name;
+    std::u16string bios;
+    int failedWrite;  // the nth WriteFile fails (0: none); the second is the capsule's
+    TextId text;
+  };
+  for (const Road& road : {Road{"wrong model", u"47K32RB4", 0, TextId::StatusWrongModel},
+                           Road{"newer installed", u"47K31RC1", 0, TextId::StatusInstalledNewer},
+                           Road{"same version", u"47K31RB4", 0, TextId::StatusSameVersion},
+                           Road{"no capsule", u"47K31RA9", 2, TextId::StatusNoCapsule}}) {
+    SCOPED_TRACE(road.name);
+    SetUp();
+    if (road.failedWrite != 0) machine().FailCall("WriteFile", {.occurrence = road.failedWrite});
+    RunWithBios(road.bios);
+    const int markerAt = machine().IndexOfCall("RegSetValueExA");
+    const sim::CallRecord& marker = machine().FirstCall("RegSetValueExA");
+    EXPECT_EQ(marker.args, (std::vector<sim::Arg>{"Version", win::REG_SZ, "1.15.1404.0702", 14}));
+    std::vector<std::string> worker;
+    for (const sim::CallRecord& r : machine().Calls()) {
+      if (r.thread == marker.thread && (r.name == "RegSetValueExA" || r.name == "InvalidateRect")) worker.push_back(r.name);
     }
+    ASSERT_GE(worker.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(worker.end() - 2, worker.end()),
+              (std::vector<std::string>{"RegSetValueExA", "InvalidateRect"}));
+    EXPECT_TRUE(MatchesSequence({machine().Calls().begin() + markerAt, machine().Calls().end()},
+                                {{"RegSetValueExA"}, {"SetTimer", {kQuitTimer, 3000}}, {"PostMessageA", {kFinish, 0}}},
+                                {"RegSetValueExA", "SetTimer", "PostMessageA"}));
+    EXPECT_TRUE(ShownAt(road.text).has_value());
   }
-  EXPECT_LT(marker, text);
 }
 
 TEST_F(UpdateRunTest, FinishWithRestartUndoesEverythingInOrderAndRestartsLast) {

@@ -1,7 +1,7 @@
 # shellcheck shell=bash
-# Shared by the end-to-end checks of BIOSUpdate.exe (the 64-bit twin) under Wine.
-# Each check script is run as: SCRIPT STATE_DIR TWIN_EXE WINTEST_EXE, with STATE_DIR a prefix
-# made by fixture.sh. One observable behaviour per check, expected value beside the actual.
+# Shared by the end-to-end checks of BIOSUpdate.exe under Wine (here the 64-bit twin).
+# Each check script is run as: SCRIPT STATE_DIR UPDATER_EXE WINTEST_EXE, with STATE_DIR a prefix
+# made by fixture.sh and UPDATER_EXE ($updater_exe) the updater under test. One observable behaviour per check, expected value beside the actual.
 # The same checks run the 32-bit product in a 64-bit prefix of the emulated guest, where it sees
 # Program Files (x86) (UPDATER_PROGRAM_FILES) and the registry's 32-bit view (UPDATER_REG_VIEW=32),
 # and where everything is slower (WINE_WAIT_MS, WINE_RUN_TIMEOUT_MS).
@@ -11,7 +11,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/lib.sh"
 
 state=$1
-twin=$2
+updater_exe=$2
 WINTEST_EXE=$(realpath "$3")
 export WINTEST_EXE
 wine_use "$state" || exit 1
@@ -34,7 +34,7 @@ REG_VIEW=()
 readonly REG_VIEW
 
 mkdir -p "$PROGRAM_DIR"
-cp "$twin" "$PROGRAM_DIR/BIOSUpdate.exe"
+cp "$updater_exe" "$PROGRAM_DIR/BIOSUpdate.exe"
 
 # shellcheck source=expect.sh
 source "$here/expect.sh"
@@ -81,6 +81,18 @@ question_hex() { wine_driver hex "$MESSAGE_BOX_CLASS" "$QUESTION_CAPTION" "$TEXT
 answer_question() { wine_driver click "$MESSAGE_BOX_CLASS" "$QUESTION_CAPTION" "$1" >/dev/null 2>&1; }
 wait_question() { wine_driver wait-window "$MESSAGE_BOX_CLASS" "$QUESTION_CAPTION" "$WAIT_MS" >/dev/null 2>&1; }
 to_hex() { od -An -tx1 -v | tr -d ' \n'; }
+
+now_ms() { date +%s%3N; }
+# Waits until the updater's window covers the screen, top-most; prints when (ms since 1970).
+wait_covered() {
+  local info deadline=$(($(now_ms) + WAIT_MS))
+  while (($(now_ms) < deadline)); do
+    info=$(wine_driver window-info '#32770' 'BIOS Update Program' 2>/dev/null | tr -d '\r')
+    grep -q '^rect=0,0,[1-9]' <<<"$info" && grep -q '^topmost=1' <<<"$info" && { now_ms; return 0; }
+    sleep 0.05
+  done
+  return 1
+}
 
 # What another process does at the very end of a run (a program started by ShellExecute logs
 # its start) can come a moment after the updater has ended: asks again for a few seconds.

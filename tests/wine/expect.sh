@@ -1,5 +1,6 @@
 # The checks' tally: expect NAME EXPECTED ACTUAL counts a check and prints the ones that fail,
-# expected beside actual; tally prints the closing line and succeeds when none failed.
+# expected beside actual; tally prints the closing line and succeeds when none failed and
+# something was judged at all.
 passed=0
 failed=0
 expect() {  # expect NAME EXPECTED ACTUAL
@@ -12,5 +13,9 @@ expect() {  # expect NAME EXPECTED ACTUAL
 }
 tally() {
   echo "$passed passed, $failed failed"
+  if ((passed + failed == 0)); then
+    echo "FAIL nothing was judged"
+    return 1
+  fi
   [[ $failed -eq 0 ]]
 }

@@ -1,7 +1,7 @@
 # shellcheck shell=bash
 # The stand-ins that let a check watch an updater run from outside, in the prefix in use.
-# Source after common.sh (it needs the prefix, wine_exec, wine_driver and $twin); the
-# stand-ins are the ones built next to the twin, in tools/fixtures of its build (or
+# Source after common.sh (it needs the prefix, wine_exec, wine_driver and $updater_exe); the
+# stand-ins are the ones built next to the updater under test, in tools/fixtures of its build (or
 # $FIXTURES_BIN).
 #
 #   fixtures_install                 powrprof.dll and shutdown.exe stand-ins, log folder
@@ -10,6 +10,7 @@
 #                                    T-1 calls after it (default T 1)
 #   fixture_log powrprof|brindle|runs    prints one log (nothing while it is empty)
 #   power_policy_triples             the stored button and lid policies, as the log shows them
+#   restored_triples TRIPLES         those triples as a restore writes them back
 #   power_active_scheme              the stored active power scheme index
 #   brindle_install PATH_WIN...      a Brindle.exe stand-in at each Windows path
 #   brindle_start PATH_WIN           starts one and waits until it has logged its start
@@ -20,7 +21,37 @@
 #                                    with Wine reporting BIOS version VERSION
 #                                    (Win32_BIOS.SMBIOSBIOSVersion); CMD's exit status
 #   fixtures_uninstall               ends Brindle.exe, restores Wine's files, removes the rest
+# What an update run left, read one way by every check (the Wine checks and the guest's runs):
+#   update_marker                    the update marker as "REG_SZ <value>"; nothing without one
+#   flash_log_field NAME             a field of the stand-in flash tool's log line (cmdline,
+#                                    cwd, exit, reason, startms, until); the tool logs to
+#                                    FLASH_TOOL_LOG_WIN when the updater's environment has
+#                                    WINFLASH_LOG set to it
+#   first_applied_policies           the button and lid policies the updater applied first
+#   running_count IMAGE              how many processes of IMAGE (e.g. WinFlash64.exe) run in
+#                                    the prefix
+#   input_watch_start PROBE_EXE SECONDS  input_probe's watch (its hooks and its window) for at
+#                                    most SECONDS, started before the updater so that its hooks
+#                                    see what the updater's pass on; waits until it is ready
+#   input_watch_stop                 closes the watch and waits for it
+#   inject_lock_inputs               sends LOCK_INPUTS; prints "probe NAME" for each that
+#                                    reached the watch's hooks and "window NAME" for each its
+#                                    window (given the focus before each) received; an input
+#                                    sent again (the window lost the focus first) counts once
+#   reached probe|window LINES       the names in such lines that reached the one or the other
+#   LOCK_INPUTS                      what another program sends to try the input lock, in
+#                                    order: Enter, Escape, F10, Alt+Tab (Alt down, Tab down,
+#                                    Tab up, Alt up), a letter, every mouse button, the wheel
+#                                    and a move, as input_probe names them
 #
+readonly FLASH_TOOL_LOG_WIN='C:\fixture-logs\winflash.log'
+readonly UPDATE_MARKER_KEY='HKU\.DEFAULT\Software\NRVK\BIOSUPDATE\Parameters'
+readonly LOCK_INPUTS=(
+  key-down:0D key-up:0D key-down:1B key-up:1B key-down:79 key-up:79
+  key-down:12 key-down:09 key-up:09 key-up:12 key-down:41 key-up:41
+  left-down left-up right-down right-up middle-down middle-up x-down x-up wheel move
+)
+
 # The logs (UTF-8 lines, "\n" ends), under C:\fixture-logs:
 #   powrprof.log  "load <path of the DLL>", "<function> ok|fail",
 #                 "SetActivePwrScheme ok|fail <six policies>"
@@ -29,7 +60,7 @@
 # Six policies: PowerButtonAc PowerButtonDc SleepButtonAc SleepButtonDc LidCloseAc LidCloseDc,
 # each Action/Flags/EventCode in hex, e.g. "2/1/0 3/1/0 2/1/0 2/1/0 0/1/0 2/1/0".
 
-FIXTURES_BIN=${FIXTURES_BIN:-$(cd "$(dirname "${twin:?source common.sh first}")" && pwd)/tools/fixtures}
+FIXTURES_BIN=${FIXTURES_BIN:-$(cd "$(dirname "${updater_exe:?source common.sh first}")" && pwd)/tools/fixtures}
 readonly FIXTURE_LOG_DIR="$WINEPREFIX/drive_c/fixture-logs"
 readonly FIXTURE_LOGS=(powrprof brindle runs)
 # The system folder the updater loads DLLs and starts programs from: syswow64
@@ -182,6 +213,9 @@ power_policy_triples() {
   echo "${triples[*]}"
 }
 
+# TRIPLES with each event code replaced by the one the restore writes.
+restored_triples() { sed 's#/[0-9a-fA-F]*\( \|$\)#/80000000\1#g' <<<"$1"; }
+
 power_active_scheme() {
   local value
   if value=$(_fixtures_reg_value "$FIXTURE_POWER_KEY" ActiveScheme); then
@@ -309,3 +343,41 @@ fixtures_uninstall() {
   done
   _fixtures_reg_delete "$FIXTURE_WINE_KEY\\DllOverrides" shutdown.exe
 }
+
+update_marker() {
+  wine_exec reg query "$UPDATE_MARKER_KEY" /v Version 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *Version *\(REG_[A-Z_]*\) *\(.*\)$/\1 \2/p'
+}
+flash_log_field() {
+  tr -d '\r' <"$FIXTURE_LOG_DIR/winflash.log" 2>/dev/null | tr '|' '\n' | sed -n "s/^$1=//p"
+}
+first_applied_policies() { fixture_log powrprof | sed -n 's/^SetActivePwrScheme ok //p' | head -n 1; }
+running_count() { wine_driver process-count "$1" | tr -d '\r'; }
+
+INPUT_WATCH_FILE="$WINE_STATE_DIR/input-watch.txt"
+input_watch_pid=
+input_watch_start() {
+  local polls=$((WAIT_MS / 100))
+  INPUT_PROBE=$1
+  rm -f "$INPUT_WATCH_FILE"
+  wine_exec "$INPUT_PROBE" watch "$2" "$(wine_win_path "$INPUT_WATCH_FILE")" >/dev/null 2>&1 &
+  input_watch_pid=$!
+  until grep -q '^ready' "$INPUT_WATCH_FILE" 2>/dev/null; do
+    ((polls-- > 0)) || return 1
+    sleep 0.1
+  done
+}
+input_watch_stop() {
+  [[ -n $input_watch_pid ]] || return 0
+  wine_exec "$INPUT_PROBE" post InputProbeWatch 'input probe' 0x0010 0 0 >/dev/null 2>&1  # WM_CLOSE
+  wait "$input_watch_pid"
+  input_watch_pid=
+}
+inject_lock_inputs() {
+  local before
+  before=$(wc -l <"$INPUT_WATCH_FILE")
+  wine_exec "$INPUT_PROBE" inject "${LOCK_INPUTS[@]}" >/dev/null 2>&1 || echo "input_probe inject failed" >&2
+  tail -n +"$((before + 1))" "$INPUT_WATCH_FILE" | tr -d '\r' |
+    awk '($3 == "probe" || $3 == "window") && !seen[$3 " " $4]++ { print $3, $1 }'
+}
+reached() { awk -v where="$1" '$1 == where { print $2 }' <<<"$2"; }

@@ -19,8 +19,8 @@ readonly PLANTED_DLLS=(powrprof.dll comctl32.dll)
 readonly LOG_SYSTEM_POWRPROF='load C:\windows\system32\powrprof.dll'
 readonly CLEANUP=cleanup UPDATE=update
 # The payloads the twin carries, as the build embedded them.
-readonly EMBEDDED_TOOL=$(dirname "$twin")/tools/capsule/WinFlash64.exe
-readonly EMBEDDED_CAPSULE=$(dirname "$twin")/../payload/47K31RB4.cap
+readonly EMBEDDED_TOOL=$(dirname "$updater_exe")/tools/capsule/WinFlash64.exe
+readonly EMBEDDED_CAPSULE=$(dirname "$updater_exe")/../payload/47K31RB4.cap
 readonly RENAMED="$PROGRAM_DIR/BIOSUpdate.running.exe"
 readonly FLASH_TOOL_RUN_MS=4000
 readonly POLL_S=0.1
@@ -88,8 +88,6 @@ expect "planted DLLs: the power guard worked through it" 2 "$(fixture_log powrpr
 rm -f "$PROGRAM_DIR"/powrprof.dll "$PROGRAM_DIR"/comctl32.dll
 
 # ----- a crash in the middle of the run -----
-# The policies as the restore writes them: the event codes become 80000000.
-restored_triples() { sed 's#/[0-9a-fA-F]*\( \|$\)#/80000000\1#g' <<<"$1"; }
 readonly ACCESS_VIOLATION_EXIT=3221225477  # 0xC0000005
 fixtures_reset
 policies_before=$(power_policy_triples)

@@ -10,19 +10,29 @@
 #   wine_win_path UNIX_PATH        prints the Windows (Z:\...) form of a path
 #   wine_log_tail [LINES]          the end of the prefix's logs, for a failure report
 #   wine_prefix_destroy STATE_DIR  stops Wine and Xvfb, removes STATE_DIR
+#   wine_xvfb_start STATE_DIR      an Xvfb of its own on the first free display (its log in
+#                                  STATE_DIR); sets WINE_XVFB_DISPLAY and WINE_XVFB_PID
+#   wine_prefix_adopt STATE_DIR win64|win32
+#                                  takes STATE_DIR/prefix, made elsewhere (a copy of a baked
+#                                  one), as a prefix of that kind on the Xvfb of
+#                                  WINE_XVFB_DISPLAY and WINE_XVFB_PID: writes env.sh, uses it
+#                                  and starts its wineserver
+#   wine_server_stop               stops every Wine process of the prefix in use
 #
 # Wine and Xvfb write into STATE_DIR/wine.log and STATE_DIR/xvfb.log, never to the
 # terminal; a program's own stdout is passed through (its stderr goes to wine.log, and
 # its stdin is /dev/null). Settings read from the environment: XVFB_SCREEN (default
-# 1024x768x24).
+# 1024x768x24) and WINE_XVFB_WAIT_S (default 10; an emulated machine needs more).
 
 WINE_LOADER_BIN=/usr/lib/wine/wine64
+# The 32-bit loader, for a prefix of a 32-bit Windows (WINEARCH=win32).
+WINE_LOADER_BIN_32=/usr/lib/wine/wine
 # The real server, not Debian's wrapper script, which forces "-p0" (exit as soon as
 # the last program ends) and so a restart of the server for every test step.
 WINE_SERVER_BIN=/usr/lib/wine/wineserver64
 WINE_FIRST_DISPLAY=90
 WINE_LAST_DISPLAY=189
-WINE_XVFB_WAIT_S=10
+WINE_XVFB_WAIT_S=${WINE_XVFB_WAIT_S:-10}
 WINE_XVFB_POLL_S=0.05
 WINE_STOP_WAIT_S=30
 # How long an idle wineserver stays up before it exits on its own.
@@ -93,15 +103,16 @@ _wine_wait_exit() {
 }
 
 _wine_write_env() {
-  local state="$1"
+  local state="$1" arch="${2:-win64}" loader="$WINE_LOADER_BIN"
+  [[ $arch == win32 ]] && loader=$WINE_LOADER_BIN_32
   {
     echo "# Wine test prefix; source this file to use it."
     printf 'export WINE_STATE_DIR=%q\n' "$state"
     printf 'export WINEPREFIX=%q\n' "$state/prefix"
-    echo "export WINEARCH=win64"
+    printf 'export WINEARCH=%q\n' "$arch"
     echo "export WINEDEBUG=-all"
     printf 'export DISPLAY=%q\n' "$WINE_XVFB_DISPLAY"
-    printf 'export WINELOADER=%q\n' "$WINE_LOADER_BIN"
+    printf 'export WINELOADER=%q\n' "$loader"
     printf 'export WINESERVER=%q\n' "$WINE_SERVER_BIN"
     printf 'export WINE_XVFB_PID=%q\n' "$WINE_XVFB_PID"
     echo "# The locale the prefix's wineserver runs in, set by wine_locale."
@@ -255,4 +266,24 @@ wine_prefix_destroy() {
     fi
   fi
   rm -rf -- "$state"
+}
+
+wine_xvfb_start() {
+  local state="${1:?usage: wine_xvfb_start STATE_DIR}"
+  mkdir -p "$state" && _wine_start_xvfb "$state"
+}
+
+wine_prefix_adopt() {
+  local state="${1:?usage: wine_prefix_adopt STATE_DIR win64|win32}" arch="${2:?}"
+  [[ -d "$state/prefix" ]] || _wine_fail "no prefix in $state" || return 1
+  [[ -n "${WINE_XVFB_DISPLAY:-}" && -n "${WINE_XVFB_PID:-}" ]] ||
+    _wine_fail "no Xvfb: wine_xvfb_start first" || return 1
+  touch "$state/$WINE_STATE_MARK"
+  _wine_write_env "$state" "$arch"
+  wine_use "$state" && _wine_start_server
+}
+
+wine_server_stop() {
+  _wine_require_prefix || return 1
+  _wine_stop_server
 }

@@ -58,7 +58,7 @@ for screen in "${SCREENS[@]}"; do
       XVFB_SCREEN="${screen}x$SCREEN_DEPTH" wine_prefix_create "$run_state" ||
         { echo "cannot make a prefix with a ${screen} screen"; exit 1; }
     fi
-    bash "$here/screen_capture.sh" "$run_state" "$twin" "$WINTEST_EXE" "$work/$screen" "$SHOTS" "${locales[@]}"
+    bash "$here/screen_capture.sh" "$run_state" "$updater_exe" "$WINTEST_EXE" "$work/$screen" "$SHOTS" "${locales[@]}"
   ) >"$work/$screen/log" 2>&1 &
   jobs_started+=($!)
 done

@@ -7,10 +7,9 @@
 source "$(dirname "$0")/common.sh"
 source "$here/fixtures.sh"
 
-readonly MARKER_KEY='HKU\.DEFAULT\Software\NRVK\BIOSUPDATE\Parameters'
 readonly MARKER_VALUE='1.15.1404.0702'
 readonly COMPANION_WIN='C:\Program Files\Norvik Software\Quilden\Brindle.exe'
-readonly FLASH_LOG="$WINEPREFIX/drive_c/fixture-logs/winflash.log"
+readonly FLASH_LOG="$FIXTURE_LOG_DIR/winflash.log"
 readonly FLASH_TOOL_RUN_MS=2000
 readonly FLASH_COMMAND='C:\Program Files\BIOSUPDATE\WinFlash64.exe /cvar /bbl /sd /file 47K31RB4.cap /nodelay'
 readonly FLASH_DIRECTORY='C:\Program Files\BIOSUPDATE'
@@ -21,38 +20,26 @@ readonly WORKER_TO_FLASH_MS=12000
 # From the window covering the screen to the worker's start: 500 ms wait, 500 ms timer.
 readonly COVER_TO_WORKER_MS=1000
 readonly TIMING_TOLERANCE_PERCENT=10
-readonly POLL_S=0.05
-export WINFLASH_LOG='C:\fixture-logs\winflash.log' WINFLASH_DELAY_MS=$FLASH_TOOL_RUN_MS
+# The flash tool's console, a window of its own (CREATE_NEW_CONSOLE, captioned with the tool's
+# path), appears above nothing for long: the updater puts its window back on top ten times a
+# second. From the first look that finds the console, the window must be above it within
+# ABOVE_WITHIN_MS, and stay there while the order is watched for ABOVE_WATCH_MS.
+readonly ABOVE_WITHIN_MS=200 ABOVE_WATCH_MS=1500
+export WINFLASH_LOG=$FLASH_TOOL_LOG_WIN WINFLASH_DELAY_MS=$FLASH_TOOL_RUN_MS
 
 report_file=$(mktemp)
-trap 'fixtures_uninstall; rm -f "$report_file"' EXIT
+trap 'fixtures_uninstall; rm -f "$report_file" "$above_file"' EXIT
 fixtures_install || { expect "fixtures install" ok failed; finish; exit 1; }
 brindle_install "$COMPANION_WIN"
 
-now_ms() { date +%s%3N; }
-marker() {
-  wine_exec reg query "$MARKER_KEY" /v Version 2>/dev/null | tr -d '\r' |
-    sed -n 's/^ *Version *\(REG_[A-Z_]*\) *\(.*\)$/\1 \2/p'
-}
-# The triples with each event code replaced by the one the restore writes.
-restored_triples() { sed 's#/[0-9a-fA-F]*\( \|$\)#/80000000\1#g' <<<"$1"; }
 brindle_starts() { fixture_log brindle | grep -c 'Norvik Software'; }
-first_applied_triples() { fixture_log powrprof | sed -n 's/^SetActivePwrScheme ok //p' | head -n 1; }
-# Waits until the updater's window covers the screen; prints when (ms since 1970).
-wait_covered() {
-  local info deadline=$(( $(now_ms) + WAIT_MS ))
-  while (( $(now_ms) < deadline )); do
-    info=$(wine_driver window-info '#32770' 'BIOS Update Program' 2>/dev/null | tr -d '\r')
-    if grep -q '^rect=0,0,[1-9]' <<<"$info" && grep -q '^topmost=1' <<<"$info"; then now_ms; return 0; fi
-    sleep "$POLL_S"
-  done
-  return 1
-}
 
 # Starts the updater with Wine reporting VERSION ("-" for Wine's own answer), answers Yes,
-# and waits for its end. Sets covered_ms.
+# and waits for its end; with "flash", watches the z-order of the flash tool's console against
+# the updater's window meanwhile (into above_file). Sets covered_ms.
+above_file=$(mktemp)
 run_update() {
-  local version=$1
+  local version=$1 outcome=$2 above_pid=
   if [[ $version == - ]]; then start_program "$report_file"; else
     bios_version_run "$version" run_program >"$report_file" 2>&1 &
     program_pid=$!
@@ -61,28 +48,42 @@ run_update() {
   if wait_question; then
     answer_question "$IDYES"
     covered_ms=$(wait_covered) || covered_ms=
+    if [[ $outcome == flash ]]; then
+      wine_driver above-watch '#32770' 'BIOS Update Program' WinFlash64.exe "$RUN_TIMEOUT_MS" \
+        "$ABOVE_WATCH_MS" >"$above_file" 2>&1 &
+      above_pid=$!
+    fi
   else
     expect "$version: the question is shown" shown "not shown"
   fi
   wait_program
+  [[ -n $above_pid ]] && wait "$above_pid"
 }
+above_fact() { sed -n "s/^$1=//p" "$above_file" | tr -d '\r'; }
 
 check_run() {  # check_run VERSION OUTCOME(flash|refuse) POLICY_BEFORE
   local version=$1 outcome=$2 before=$3 label="BIOS $1"
   local report flash_line
   report=$(cat "$report_file")
   expect "$label exits 0" 0 "$(report_field exit "$report")"
-  expect "$label marker" "REG_SZ $MARKER_VALUE" "$(marker)"
+  expect "$label marker" "REG_SZ $MARKER_VALUE" "$(update_marker)"
   flash_line=
   [[ -f "$FLASH_LOG" ]] && flash_line=$(tr -d '\r' <"$FLASH_LOG")
   if [[ $outcome == flash ]]; then
-    expect "$label flash tool command line" "$FLASH_COMMAND" "$(sed -n 's/^cmdline=\([^|]*\)|.*/\1/p' <<<"$flash_line")"
-    expect "$label flash tool working directory" "$FLASH_DIRECTORY" "$(sed -n 's/.*|cwd=\([^|]*\)|.*/\1/p' <<<"$flash_line")"
-    expect "$label flash tool accepted the capsule" 0 "$(sed -n 's/.*|exit=\([0-9]*\)|.*/\1/p' <<<"$flash_line")"
+    expect "$label flash tool command line" "$FLASH_COMMAND" "$(flash_log_field cmdline)"
+    expect "$label flash tool working directory" "$FLASH_DIRECTORY" "$(flash_log_field cwd)"
+    expect "$label flash tool accepted the capsule" 0 "$(flash_log_field exit)"
     expect "$label restart requested once" 1 "$(fixture_log runs | grep -c '|shutdown -r -f|')"
+    echo "$label: the flash tool's console against the window: $(tr -d '\r' <"$above_file" | paste -sd' ')"
+    expect "$label flash tool's console window appears" 1 "$(above_fact appeared)"
+    expect "$label the window above the console within ${ABOVE_WITHIN_MS} ms" yes \
+      "$(above=$(above_fact above_after_ms); [[ $above =~ ^[0-9]+$ ]] && ((above <= ABOVE_WITHIN_MS)) &&
+        echo yes || echo "no (${above:-nothing}; $(tr -d '\r' <"$above_file" | paste -sd' '))")"
+    expect "$label the window stays above the console (looks that found it below)" 0 \
+      "$(above_fact below_after_looks)"
     if [[ -n $covered_ms ]]; then
       local started delta low high
-      started=$(sed -n 's/.*|startms=\([0-9]*\).*/\1/p' <<<"$flash_line")
+      started=$(flash_log_field startms)
       delta=$(( started - covered_ms - COVER_TO_WORKER_MS ))
       low=$(( WORKER_TO_FLASH_MS * (100 - TIMING_TOLERANCE_PERCENT) / 100 ))
       high=$(( WORKER_TO_FLASH_MS * (100 + TIMING_TOLERANCE_PERCENT) / 100 ))
@@ -95,7 +96,7 @@ check_run() {  # check_run VERSION OUTCOME(flash|refuse) POLICY_BEFORE
     expect "$label no restart" 0 "$(fixture_log runs | grep -c 'shutdown')"
   fi
   expect "$label buttons and lid do nothing during the run" \
-    "0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000" "$(first_applied_triples)"
+    "0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000" "$(first_applied_policies)"
   expect "$label policies back after the run" "$(restored_triples "$before")" "$(power_policy_triples)"
   expect "$label companion running again" 1 "$(settled 1 brindle_running_count)"
   expect "$label companion stopped and started again" 2 "$(settled 2 brindle_starts)"
@@ -115,7 +116,8 @@ for case in "47k31ra9 flash" "47K31RB4 refuse" "47K31RC1 refuse" "47K31FB4 refus
   wine_exec reg delete 'HKU\.DEFAULT\Software\NRVK' /f >/dev/null 2>&1
   brindle_start "$COMPANION_WIN"
   before=$(power_policy_triples)
-  run_update "$version"
+  : >"$above_file"
+  run_update "$version" "$outcome"
   check_run "$version" "$outcome" "$before"
 done
 
@@ -143,7 +145,7 @@ if wait_question; then
 fi
 wait_program
 expect "unstartable tool: exit 0" 0 "$(report_field exit "$(cat "$report_file")")"
-expect "unstartable tool: no marker" "" "$(marker)"
+expect "unstartable tool: no marker" "" "$(update_marker)"
 expect "unstartable tool: no restart" 0 "$(fixture_log runs | grep -c shutdown)"
 expect "unstartable tool: companion running again" 1 "$(settled 1 brindle_running_count)"
 rm -rf "$WORK_DIR"

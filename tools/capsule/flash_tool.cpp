@@ -7,6 +7,10 @@
 //   WINFLASH_LOG=path        append  cmdline=...|cwd=...|exit=N|reason=...|startms=T  per run
 //                            (T: when the tool started, in ms since 1970, to time the updater)
 //   WINFLASH_DELAY_MS=n      sleep n ms before ending (flashing takes time)
+//   WINFLASH_UNTIL_FILE=path with WINFLASH_DELAY_MS: end as soon as that file exists, n ms
+//                            being only the bound; the log line then ends in |until=file, or
+//                            |until=bound when the file never came (a check that did not take
+//                            its looks in time)
 //   WINFLASH_EXIT_CODE=n     end with n after a capsule that checked out
 //   WINFLASH_HIDE_CONSOLE=1  hide its console window at once: under Wine without a window
 //                            manager a console window that appears after the updater's topmost
@@ -55,6 +59,8 @@ constexpr const char* kLogVariable = "WINFLASH_LOG";
 constexpr const char* kDelayVariable = "WINFLASH_DELAY_MS";
 constexpr const char* kExitCodeVariable = "WINFLASH_EXIT_CODE";
 constexpr const char* kHideConsoleVariable = "WINFLASH_HIDE_CONSOLE";
+constexpr const char* kUntilFileVariable = "WINFLASH_UNTIL_FILE";
+constexpr DWORD kUntilFilePollMs = 100;
 
 // ---- RAII ------------------------------------------------------------------------------
 
@@ -244,15 +250,26 @@ void ApplyForcedExitCode(Outcome& outcome) {
   if (*code != kExitOk) outcome.reason = "failure forced by " + std::string(kExitCodeVariable);
 }
 
-void ApplyDelay() {
+// What ended the wait: "" (a plain delay or none), "file" or "bound".
+std::string ApplyDelay() {
   const auto text = Environment(kDelayVariable);
-  if (!text) return;
+  if (!text) return {};
   const auto delay = ParseNumber<DWORD>(*text);
   if (!delay) {
     Say(std::string(kDelayVariable) + "=\"" + *text + "\" is not a number; ignored");
-    return;
+    return {};
   }
-  Sleep(*delay);
+  const auto until = Environment(kUntilFileVariable);
+  if (!until) {
+    Sleep(*delay);
+    return {};
+  }
+  const ULONGLONG deadline = GetTickCount64() + *delay;
+  while (GetFileAttributesA(until->c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (GetTickCount64() >= deadline) return "bound";
+    Sleep(kUntilFilePollMs);
+  }
+  return "file";
 }
 
 // The wall clock in ms since 1970, the same clock a shell's `date +%s%3N` reads.
@@ -266,7 +283,7 @@ std::uint64_t UnixMilliseconds() {
 }
 
 // One line per run, written last: a line in the log means the run reached its end.
-void AppendLog(const Outcome& outcome, std::uint64_t startedMs) {
+void AppendLog(const Outcome& outcome, std::uint64_t startedMs, const std::string& until) {
   const auto path = Environment(kLogVariable);
   if (!path) return;
   const Handle log(CreateFileA(path->c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -279,7 +296,7 @@ void AppendLog(const Outcome& outcome, std::uint64_t startedMs) {
   const std::string line =
       "cmdline=" + std::string(GetCommandLineA()) + "|cwd=" + CurrentDirectory() +
       "|exit=" + std::to_string(outcome.exit_code) + "|reason=" + outcome.reason +
-      "|startms=" + std::to_string(startedMs) + "\n";
+      "|startms=" + std::to_string(startedMs) + (until.empty() ? "" : "|until=" + until) + "\n";
   DWORD written = 0;
   WriteFile(log.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
@@ -298,7 +315,7 @@ int main() {
   if (outcome.exit_code != kExitOk)
     std::fprintf(stderr, "%s: %s\n", kBanner.data(), outcome.reason.c_str());
   ApplyForcedExitCode(outcome);
-  ApplyDelay();
-  AppendLog(outcome, startedMs);
+  const std::string until = ApplyDelay();
+  AppendLog(outcome, startedMs, until);
   return outcome.exit_code;
 }

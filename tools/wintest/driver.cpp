@@ -745,6 +745,79 @@ int cmdListWindows(Args) {
   return kExitOk;
 }
 
+// ---------------------------------------------------------------------------
+// z-order
+
+// Where a window stands among the top-level windows, top first (EnumWindows' order); -1 when
+// it is not there.
+int zPosition(HWND hwnd) {
+  std::vector<HWND> windows;
+  EnumWindows(appendWindow, reinterpret_cast<LPARAM>(&windows));
+  const auto found = std::find(windows.begin(), windows.end(), hwnd);
+  return found == windows.end() ? -1 : static_cast<int>(found - windows.begin());
+}
+
+// The first visible top-level window other than `except` whose caption contains `part`.
+HWND windowWithCaptionPart(std::string_view part, HWND except) {
+  for (HWND hwnd : visibleTopLevelWindows()) {
+    if (hwnd != except && windowText(hwnd).find(part) != std::string::npos) return hwnd;
+  }
+  return nullptr;
+}
+
+// Waits for a window whose caption contains CAPTION_PART to appear beside the window
+// CLASS|CAPTION, then for that window to stand above it in the z-order, and watches the order
+// for WATCH_MS more. Prints appeared=0|1, the newcomer's class, above_after_ms (from the first
+// look that saw the newcomer to the first that saw the window above it, or "never") and
+// below_after_looks, how many later looks found the window below the newcomer.
+int cmdAboveWatch(Args args) {
+  const HWND owner = requireWindow(args[0], args[1]);
+  const std::string_view part = args[2];
+  const DWORD waitMs = parseTimeout(args[3]);
+  const DWORD watchMs = parseNumber(args[4], "WATCH_MS");
+  HWND newcomer = nullptr;
+  pollUntil(waitMs, [&] { return (newcomer = windowWithCaptionPart(part, owner)) != nullptr; });
+  if (newcomer == nullptr) {
+    printLine("appeared=0");
+    return kExitFailed;
+  }
+  const ULONGLONG seen = GetTickCount64();
+  printLine("appeared=1");
+  printLine("class=" + className(newcomer));
+  const auto ownerAbove = [&] {
+    const int ownerAt = zPosition(owner);
+    const int newcomerAt = zPosition(newcomer);
+    return ownerAt >= 0 && newcomerAt >= 0 && ownerAt < newcomerAt;
+  };
+  if (pollUntil(watchMs, ownerAbove)) {
+    printLine("above_after_ms=" + std::to_string(GetTickCount64() - seen));
+  } else {
+    printLine("above_after_ms=never");
+  }
+  int below = 0;
+  const ULONGLONG end = seen + watchMs;
+  while (GetTickCount64() < end && IsWindow(newcomer) && IsWindow(owner)) {
+    if (!ownerAbove()) ++below;
+    Sleep(kPollIntervalMs);
+  }
+  printLine("below_after_looks=" + std::to_string(below));
+  return kExitOk;
+}
+
+// Whether the process that owns the window CLASS|CAPTION runs under WoW64, as that process's
+// own IsWow64Process answers for it: "wow64=yes" or "wow64=no".
+int cmdWindowWow64(Args args) {
+  const HWND hwnd = requireWindow(args[0], args[1]);
+  const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, windowProcessId(hwnd)));
+  if (!process) throw Failure{"OpenProcess failed (error " + std::to_string(GetLastError()) + ")"};
+  BOOL wow64 = FALSE;
+  if (!IsWow64Process(process.get(), &wow64)) {
+    throw Failure{"IsWow64Process failed (error " + std::to_string(GetLastError()) + ")"};
+  }
+  printLine(std::string("wow64=") + (wow64 ? "yes" : "no"));
+  return kExitOk;
+}
+
 // Shows a message box and prints the id of the button that closed it: a known box
 // for checking the other commands against.
 int cmdMsgbox(Args args) {
@@ -892,6 +965,8 @@ constexpr Command kCommands[] = {
     {"fault-thread", "IMAGE_NAME", 1, 1, cmdFaultThread},
     {"process-view", "", 0, 0, cmdProcessView},
     {"query-end-session", "CLASS CAPTION LPARAM", 3, 3, cmdQueryEndSession},
+    {"window-wow64", "CLASS CAPTION", 2, 2, cmdWindowWow64},
+    {"above-watch", "CLASS CAPTION CAPTION_PART WAIT_MS WATCH_MS", 5, 5, cmdAboveWatch},
 };
 
 void printUsage(const Command* only) {

@@ -9,9 +9,18 @@
 //       "key-up:VK" by its up flag, whatever message it comes as. Ends after SECONDS, or
 //       earlier when its window (class InputProbeWatch, caption "input probe") gets WM_CLOSE.
 //       Low-level hooks are called last-installed first, so a watch started before another
-//       program's hooks sees exactly what those hooks pass on.
+//       program's hooks sees exactly what those hooks pass on. The watch's window is also a
+//       window of another program that input can reach: while `inject` gives it the focus and
+//       the mouse capture, every input of the probe's that it receives is written as
+//       "EVENT MESSAGE window #N", N the input's place in its `inject` call.
 //   input_probe inject INPUT...
-//       Sends each input with SendInput, one call per input, tagged as the probe's own.
+//       Sends each input with SendInput, one call per input, tagged as the probe's own with
+//       its place in the call ("#N" in the watch output). With a watch running, its window takes
+//       the foreground, the focus and the mouse capture before each input, and the input is
+//       sent again when the window lost them before it could have received it (the updater
+//       takes the foreground back ten times a second); the watch output can then show a
+//       hook's line more than once for one N. After each input a sentinel (a key-up of F24,
+//       "sentinel" in the hooks' lines) tells when the window has had all of it.
 //       INPUT is key-down:VK or key-up:VK (VK in hex), left-down, left-up, right-down,
 //       right-up, middle-down, middle-up, x-down, x-up, wheel or move; EVENT in the watch
 //       output uses the same names.
@@ -44,8 +53,36 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-// dwExtraInfo of every input `inject` sends: how the watch tells them from Wine's own.
-constexpr ULONG_PTR kProbeTag = 0x1F2E3D4C;
+// dwExtraInfo of every input `inject` sends: how the watch tells them from Wine's own. The low
+// bits carry the input's place in its `inject` call.
+constexpr ULONG_PTR kProbeTag = 0x1F2E0000;
+constexpr ULONG_PTR kProbeTagMask = 0xFFFF0000;
+constexpr ULONG_PTR kProbeIndexMask = 0x0000FFFF;
+// The watch window's own messages, sent by `inject`: take the input (answers which of the
+// foreground, the focus and the capture it then has), and which input it last received (answers the place
+// + 1, or 0; wParam 1 asks instead whether it lost the input since it last took it, wParam 2
+// whether the last input the probe's hooks saw never reached the window).
+constexpr UINT kTakeInputMessage = WM_APP + 1;
+constexpr UINT kReceivedMessage = WM_APP + 2;
+constexpr WPARAM kAskLost = 1;
+constexpr WPARAM kAskHookedOnly = 2;
+constexpr LRESULT kHasForeground = 1;
+constexpr LRESULT kHasFocus = 2;
+constexpr LRESULT kHasCapture = 4;
+constexpr LRESULT kHasInput = kHasForeground | kHasFocus | kHasCapture;
+constexpr UINT kAnswerTimeoutMs = 5000;
+// After each input `inject` sends a sentinel that passes any input lock, a key-up of F24 (its
+// place with kSentinelBit set, "sentinel" in the hook's lines, never written for the window).
+// Input reaches a window in the order it was sent: once the sentinel is there, whatever of the
+// input came has come. Waited for at most kSentinelWaitMs, polling every kReceivedPollMs; an
+// input lost to another window before its sentinel came is sent again, up to kMaxAttempts.
+constexpr const char* kSentinelInput = "key-up:87";
+constexpr ULONG_PTR kSentinelBit = 0x8000;
+constexpr DWORD kSentinelWaitMs = 10000;
+constexpr DWORD kReceivedPollMs = 2;
+constexpr int kMaxAttempts = 200;
+constexpr int kMaxOvertaken = 5;
+constexpr int kWatchWindowSize = 200;
 constexpr int kHexBase = 16;
 constexpr int kDecimalBase = 10;
 constexpr int kVkDigits = 2;
@@ -193,15 +230,34 @@ void writeLine(HANDLE file, std::string line) {
   WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
-const char* origin(ULONG_PTR extraInfo) { return extraInfo == kProbeTag ? "probe" : "other"; }
+bool isProbeInput(ULONG_PTR extraInfo) { return (extraInfo & kProbeTagMask) == kProbeTag; }
+bool isSentinel(ULONG_PTR extraInfo) { return isProbeInput(extraInfo) && (extraInfo & kSentinelBit) != 0; }
+const char* origin(ULONG_PTR extraInfo) {
+  if (isSentinel(extraInfo)) return "sentinel";
+  return isProbeInput(extraInfo) ? "probe" : "other";
+}
+std::string place(ULONG_PTR extraInfo) {
+  return isProbeInput(extraInfo) ? " #" + std::to_string(extraInfo & kProbeIndexMask) : std::string();
+}
+
+// What the watch window received of the probe's input, for `inject`'s questions.
+LRESULT g_lastReceived = 0;  // place + 1
+LRESULT g_lastReceivedInput = 0;  // the same without the sentinels
+LRESULT g_lastHooked = 0;  // the last input (no sentinel) the probe's hooks saw: place + 1
+bool g_lostInput = false;
+
+void noteHooked(ULONG_PTR extraInfo) {
+  if (isProbeInput(extraInfo) && !isSentinel(extraInfo)) g_lastHooked = static_cast<LRESULT>(extraInfo & kProbeIndexMask) + 1;
+}
 
 // The hooks note the event and pass everything on to the hooks installed before them.
 LRESULT CALLBACK keyboardWatch(int code, WPARAM message, LPARAM data) {
   if (code == HC_ACTION && g_watchOutput != nullptr) {
     const auto* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(data);
+    noteHooked(key->dwExtraInfo);
     const std::string_view prefix = (key->flags & LLKHF_UP) != 0 ? kKeyUpPrefix : kKeyDownPrefix;
     writeLine(g_watchOutput, std::string(prefix) + hexText(key->vkCode, kVkDigits) + " " +
-                                 messageName(message) + " " + origin(key->dwExtraInfo));
+                                 messageName(message) + " " + origin(key->dwExtraInfo) + place(key->dwExtraInfo));
   }
   return CallNextHookEx(nullptr, code, message, data);
 }
@@ -209,17 +265,70 @@ LRESULT CALLBACK keyboardWatch(int code, WPARAM message, LPARAM data) {
 LRESULT CALLBACK mouseWatch(int code, WPARAM message, LPARAM data) {
   if (code == HC_ACTION && g_watchOutput != nullptr) {
     const auto* mouse = reinterpret_cast<const MSLLHOOKSTRUCT*>(data);
+    noteHooked(mouse->dwExtraInfo);
     std::string event = "unknown";
     for (const MouseEvent& known : kMouseEvents) {
       if (known.message == message) event = std::string(known.name);
     }
-    writeLine(g_watchOutput, event + " " + messageName(message) + " " + origin(mouse->dwExtraInfo));
+    writeLine(g_watchOutput, event + " " + messageName(message) + " " + origin(mouse->dwExtraInfo) +
+                                 place(mouse->dwExtraInfo));
   }
   return CallNextHookEx(nullptr, code, message, data);
 }
 
-LRESULT CALLBACK watchWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+// An input message the window received: its event name, or empty for any other message.
+std::string receivedEvent(UINT message, WPARAM wParam) {
   switch (message) {
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+      return std::string(kKeyDownPrefix) + hexText(static_cast<unsigned long>(wParam), kVkDigits);
+    case WM_KEYUP:
+    case WM_SYSKEYUP:
+      return std::string(kKeyUpPrefix) + hexText(static_cast<unsigned long>(wParam), kVkDigits);
+    default:
+      break;
+  }
+  for (const MouseEvent& known : kMouseEvents) {
+    if (known.message == message) return std::string(known.name);
+  }
+  return {};
+}
+
+LRESULT CALLBACK watchWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (const std::string event = receivedEvent(message, wParam); !event.empty()) {
+    const ULONG_PTR extra = static_cast<ULONG_PTR>(GetMessageExtraInfo());
+    if (g_watchOutput != nullptr && isProbeInput(extra)) {
+      g_lastReceived = static_cast<LRESULT>(extra & kProbeIndexMask) + 1;
+      if (!isSentinel(extra)) {
+        writeLine(g_watchOutput, event + " " + messageName(message) + " window" + place(extra));
+        g_lastReceivedInput = g_lastReceived;
+      }
+    }
+    // Nothing of the system's own handling: no menu mode on F10 or Alt, no activation.
+    return 0;
+  }
+  switch (message) {
+    case kTakeInputMessage:
+      // Shown only now: until input is sent it stays out of every screenshot.
+      if (IsWindowVisible(hwnd) == FALSE) ShowWindow(hwnd, SW_SHOW);
+      SetForegroundWindow(hwnd);
+      SetFocus(hwnd);
+      SetCapture(hwnd);
+      g_lostInput = false;
+      g_lastHooked = 0;
+      g_lastReceivedInput = 0;
+      return (GetForegroundWindow() == hwnd ? kHasForeground : 0) | (GetFocus() == hwnd ? kHasFocus : 0) |
+             (GetCapture() == hwnd ? kHasCapture : 0);
+    case kReceivedMessage:
+      if (wParam == kAskLost) return g_lostInput ? 1 : 0;
+      if (wParam == kAskHookedOnly) return g_lastHooked != 0 && g_lastHooked != g_lastReceivedInput ? 1 : 0;
+      return g_lastReceived;
+    case WM_KILLFOCUS:
+    case WM_CAPTURECHANGED:
+      g_lostInput = true;
+      return DefWindowProcA(hwnd, message, wParam, lParam);
+    case WM_MOUSEACTIVATE:
+      return MA_ACTIVATE;
     case WM_TIMER:
       if (wParam == kEndTimer) DestroyWindow(hwnd);
       return 0;
@@ -239,6 +348,7 @@ class WatchClass {
     windowClass.lpfnWndProc = &watchWindowProc;
     windowClass.hInstance = instance;
     windowClass.lpszClassName = kWatchClass;
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     if (RegisterClassA(&windowClass) == 0) throw Failure{errorText("RegisterClassA failed")};
   }
   ~WatchClass() { UnregisterClassA(kWatchClass, instance_); }
@@ -270,8 +380,10 @@ int cmdWatch(std::span<char* const> args) {
   const UniqueHandle output(file);
   const HINSTANCE self = GetModuleHandleA(nullptr);
   const WatchClass windowClass(self);
-  const UniqueWindow window(CreateWindowExA(0, kWatchClass, kWatchCaption, WS_OVERLAPPED, 0, 0,
-                                            0, 0, nullptr, nullptr, self, nullptr));
+  // A small black window, below any top-most one, shown when input is first given to it.
+  const UniqueWindow window(CreateWindowExA(0, kWatchClass, kWatchCaption, WS_POPUP, 0, 0,
+                                            kWatchWindowSize, kWatchWindowSize, nullptr, nullptr,
+                                            self, nullptr));
   if (!window) throw Failure{errorText("CreateWindowExA failed")};
   if (SetTimer(window.get(), kEndTimer, static_cast<UINT>(seconds) * kMillisecondsPerSecond,
                nullptr) == 0) {
@@ -340,14 +452,77 @@ INPUT parseInput(std::string_view name) {
   throw UsageError{"unknown input " + std::string(name)};
 }
 
+DWORD_PTR askWatch(HWND watch, UINT message, WPARAM wParam) {
+  DWORD_PTR answer = 0;
+  if (SendMessageTimeoutA(watch, message, wParam, 0, SMTO_ABORTIFHUNG, kAnswerTimeoutMs, &answer) == 0) {
+    throw Failure{errorText("the watch window does not answer")};
+  }
+  return answer;
+}
+
+void sendOne(const char* name, ULONG_PTR placeTag) {
+  // A move is aimed from where the pointer is now.
+  INPUT input = parseInput(name);
+  if (input.type == INPUT_KEYBOARD) {
+    input.ki.dwExtraInfo = kProbeTag | placeTag;
+  } else {
+    input.mi.dwExtraInfo = kProbeTag | placeTag;
+  }
+  if (SendInput(1, &input, sizeof input) != 1) {
+    throw Failure{errorText(std::string("SendInput failed for ") + name)};
+  }
+}
+
+// Gives the watch window the input, sends one input and its sentinel, and waits for the
+// sentinel. Sent again when the window lost the input before the sentinel came.
+void sendToWatch(HWND watch, const char* name, ULONG_PTR placeTag) {
+  int notTaken = 0;
+  int lostFirst = 0;
+  int overtaken = 0;
+  DWORD_PTR taken = 0;
+  const ULONG_PTR sentinelTag = kSentinelBit | placeTag;
+  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+    taken = askWatch(watch, kTakeInputMessage, 0);
+    if (taken != static_cast<DWORD_PTR>(kHasInput)) {
+      ++notTaken;
+      continue;
+    }
+    sendOne(name, placeTag);
+    sendOne(kSentinelInput, sentinelTag);
+    const ULONGLONG deadline = GetTickCount64() + kSentinelWaitMs;
+    while (askWatch(watch, kReceivedMessage, 0) != static_cast<DWORD_PTR>(sentinelTag) + 1) {
+      if (askWatch(watch, kReceivedMessage, kAskLost) != 0) break;
+      if (GetTickCount64() >= deadline) {
+        throw Failure{std::string("no sentinel after ") + name + " within " + std::to_string(kSentinelWaitMs) +
+                      " ms though the window kept the input"};
+      }
+      Sleep(kReceivedPollMs);
+    }
+    // The sentinel came (the window may have lost the input just after it): done, unless the
+    // input passed the hooks and still did not reach the window, which Wine does to a pointer
+    // move that a move of its own (a window moved under the pointer) overtakes in the queue.
+    if (askWatch(watch, kReceivedMessage, 0) == static_cast<DWORD_PTR>(sentinelTag) + 1) {
+      if (askWatch(watch, kReceivedMessage, kAskHookedOnly) == 0 || ++overtaken > kMaxOvertaken) return;
+      continue;
+    }
+    ++lostFirst;
+  }
+  throw Failure{std::string("the watch window never kept the input long enough for ") + name + " (" +
+                std::to_string(notTaken) + " times not taken (last: " + std::to_string(taken) +
+                " of foreground 1, focus 2, capture 4), " + std::to_string(lostFirst) +
+                " times lost before its sentinel came)"};
+}
+
 int cmdInject(std::span<char* const> args) {
   // Every input is checked before the first input goes out.
   for (const char* name : args) parseInput(name);
-  for (const char* name : args) {
-    // A move is aimed from where the pointer is now.
-    INPUT input = parseInput(name);
-    if (SendInput(1, &input, sizeof input) != 1) {
-      throw Failure{errorText(std::string("SendInput failed for ") + name)};
+  if (args.size() >= kSentinelBit) throw UsageError{"too many inputs"};
+  const HWND watch = FindWindowA(kWatchClass, kWatchCaption);
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (watch != nullptr) {
+      sendToWatch(watch, args[i], i);
+    } else {
+      sendOne(args[i], i);
     }
   }
   return kExitOk;
