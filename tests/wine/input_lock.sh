@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The input lock of an update run: while it is on, key-downs (Enter, Escape, Alt+Tab's
 # included) and left and right clicks sent with SendInput are swallowed, and key-ups, pointer
-# moves, the wheel, the middle and the X buttons pass; after the run everything arrives again.
-# Enter and Escape posted straight to the updater's window during the run do not end it: the
-# window stays, and the run ends with exit code 0 at its usual time.
+# moves, the wheel, the middle and the X buttons pass; once the finish message has removed the
+# lock everything arrives again, while the updater still runs (it waits for its restart
+# command, which the stand-in shutdown.exe holds), and after the run. Enter and Escape posted
+# straight to the updater's window during the run do not end it: the window stays, and the
+# run reaches its finish and ends with exit code 0 at its usual time.
 #
 # What passes is judged twice: by input_probe's own low-level hooks, installed before the
 # updater starts (low-level hooks are called last-installed first, so the probe's hooks are
@@ -28,15 +30,20 @@ readonly COVER_TO_IDLE_MS=2500
 # writes the capsule: the hooks must answer from a thread of their own, or the system would let
 # the key-downs through (Windows 7 and later drop such a hook for good).
 readonly STREAM_INPUT=key-down:41 STREAM_COUNT=40 STREAM_GAP_MS=50
-# From the answer to the finish message of a run refused as the wrong model, at the least: the
-# start timer after the screen is covered (500 ms wait, 500 ms timer), then the worker's start
-# delay, loading delay, two step pauses and the refusal pause (1000 + 2000 + 2000 + 2000 +
-# 3000 ms). A run that ends earlier was ended by something else.
-readonly ANSWER_TO_FINISH_MS=11000
+# The flash tool's run; the finish follows its end.
+readonly FLASH_TOOL_RUN_MS=2000
+# From the answer to the restart command of the finish, at the least: the start timer after the
+# screen is covered (500 ms wait, 500 ms timer), then the worker's start delay, loading delay,
+# two step pauses, the checking and updating pauses (1000 + 2000 + 2000 + 2000 + 4000 + 1000 ms)
+# and the flash tool's run. A finish that comes earlier was brought on by something else.
+readonly ANSWER_TO_FINISH_MS=$((13000 + FLASH_TOOL_RUN_MS))
 # Beyond that: the power guard, the companion's stop, the flash tool written, the WMI query (its
-# enumeration alone may wait 2000 ms), undoing the locks, the program's exit and the driver
-# noticing it.
+# enumeration alone may wait 2000 ms), undoing the locks, the command interpreter's start and
+# the check noticing it.
 readonly FINISH_SLACK_MS=5000
+readonly RESTART_HOLD_WIN='C:\fixture-logs\restart-hold'
+readonly RESTART_HOLD="$WINEPREFIX/drive_c/fixture-logs/restart-hold"
+readonly FINISH_POLL_S=0.1
 # Posted messages are handled within one turn of the window's message loop; this is ample.
 readonly POST_SETTLE_S=1
 
@@ -59,9 +66,10 @@ program_pid=
 probe() { wine_exec "$PROBE_EXE" "$@"; }
 clean_up() {
   input_watch_stop
+  touch "$RESTART_HOLD"
   [[ -n $program_pid ]] && wait "$program_pid"
   fixtures_uninstall
-  rm -f "$report_file" "$watch_file"
+  rm -f "$report_file" "$watch_file" "$RESTART_HOLD"
 }
 trap clean_up EXIT
 
@@ -87,7 +95,11 @@ if ! input_watch_start "$PROBE_EXE" "$WATCH_SECONDS"; then
   finish
   exit 1
 fi
-start_program "$report_file"
+rm -f "$RESTART_HOLD"
+export WINFLASH_DELAY_MS=$FLASH_TOOL_RUN_MS RECORDER_HOLD_UNTIL_FILE=$RESTART_HOLD_WIN
+bios_version_run 47K31RA9 run_program >"$report_file" 2>&1 &
+program_pid=$!
+unset WINFLASH_DELAY_MS RECORDER_HOLD_UNTIL_FILE
 if ! wait_question; then
   expect "the question is shown" shown "not shown"
   finish
@@ -136,16 +148,26 @@ else
   expect "the window is there to post to" found "not found"
 fi
 
+# The finish has undone the lock and waits for its restart command, which the stand-in holds.
+restart_requested() { [[ $(fixture_log runs | grep -c '|shutdown -r -f|') -ge 1 ]]; }
+finish_deadline_ms=$((answered_ms + ANSWER_TO_FINISH_MS + FINISH_SLACK_MS + WAIT_MS))
+until restart_requested || (($(now_ms) > finish_deadline_ms)); do sleep "$FINISH_POLL_S"; done
+finished_ms=$(($(now_ms) - answered_ms))
+echo "keys posted by +${posted_ms} ms; the finish asked for the restart by +${finished_ms} ms after the answer"
+expect "finish with Enter and Escape posted comes no earlier than ${ANSWER_TO_FINISH_MS} ms after the answer" yes \
+  "$( ((finished_ms >= ANSWER_TO_FINISH_MS)) && echo yes || echo "no ($finished_ms ms)")"
+readonly latest_finish_ms=$((ANSWER_TO_FINISH_MS + FINISH_SLACK_MS))
+expect "finish comes within ${latest_finish_ms} ms of the answer" yes \
+  "$( ((finished_ms <= latest_finish_ms)) && echo yes || echo "no ($finished_ms ms)")"
+after_finish=$(inject_lock_inputs)
+echo "after the finish, the updater still running: reached: $(paste -sd" " <<<"$after_finish")"
+expect "the updater still runs while the restart is held" 1 "$(running_count BIOSUpdate.exe)"
+check_inputs "after the finish, the updater still running" "$after_finish" "$RELEASED_PASSING"
+
+touch "$RESTART_HOLD"
 wait_program
 program_pid=
-ended_ms=$(($(now_ms) - answered_ms))
-echo "keys posted by +${posted_ms} ms; the run ended at +${ended_ms} ms after the answer"
 expect "run with Enter and Escape posted exits 0" 0 "$(report_field exit "$(cat "$report_file")")"
-expect "run ends no earlier than ${ANSWER_TO_FINISH_MS} ms after the answer" yes \
-  "$( ((ended_ms >= ANSWER_TO_FINISH_MS)) && echo yes || echo "no ($ended_ms ms)")"
-readonly latest_end_ms=$((ANSWER_TO_FINISH_MS + FINISH_SLACK_MS))
-expect "run ends within ${latest_end_ms} ms of the answer" yes \
-  "$( ((ended_ms <= latest_end_ms)) && echo yes || echo "no ($ended_ms ms)")"
 
 released=$(inject_lock_inputs)
 echo "after the run: reached: $(paste -sd" " <<<"$released")"

@@ -875,9 +875,9 @@ int cmdProcessView(Args) {
   return kExitOk;
 }
 
-// How many processes of the prefix run the program IMAGE_NAME (a file name such as
+// The ids of the prefix's processes that run the program IMAGE_NAME (a file name such as
 // Brindle.exe, any case). Wine 8's tasklist.exe is a stub that prints nothing.
-int cmdProcessCount(Args args) {
+std::vector<DWORD> processesRunning(std::string_view imageName) {
   const HANDLE raw = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (raw == INVALID_HANDLE_VALUE) {
     throw Failure{"CreateToolhelp32Snapshot failed (error " + std::to_string(GetLastError()) + ")"};
@@ -885,12 +885,17 @@ int cmdProcessCount(Args args) {
   const UniqueHandle snapshot(raw);
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
-  int count = 0;
+  std::vector<DWORD> ids;
   for (BOOL more = Process32First(snapshot.get(), &entry); more;
        more = Process32Next(snapshot.get(), &entry)) {
-    if (equalIgnoringCase(entry.szExeFile, args[0])) ++count;
+    if (equalIgnoringCase(entry.szExeFile, imageName)) ids.push_back(entry.th32ProcessID);
   }
-  printLine(std::to_string(count));
+  return ids;
+}
+
+// How many processes of the prefix run the program IMAGE_NAME.
+int cmdProcessCount(Args args) {
+  printLine(std::to_string(processesRunning(args[0]).size()));
   return kExitOk;
 }
 
@@ -900,18 +905,9 @@ int cmdFaultThread(Args args) {
   constexpr uintptr_t kUnmappedAddress = 0x10;
   constexpr DWORD kAccess = PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
                             PROCESS_VM_WRITE | PROCESS_VM_READ;
-  const HANDLE raw = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (raw == INVALID_HANDLE_VALUE) {
-    throw Failure{"CreateToolhelp32Snapshot failed (error " + std::to_string(GetLastError()) + ")"};
-  }
-  const UniqueHandle snapshot(raw);
-  PROCESSENTRY32 entry{};
-  entry.dwSize = sizeof entry;
   int started = 0;
-  for (BOOL more = Process32First(snapshot.get(), &entry); more;
-       more = Process32Next(snapshot.get(), &entry)) {
-    if (!equalIgnoringCase(entry.szExeFile, args[0])) continue;
-    const UniqueHandle process(OpenProcess(kAccess, FALSE, entry.th32ProcessID));
+  for (const DWORD id : processesRunning(args[0])) {
+    const UniqueHandle process(OpenProcess(kAccess, FALSE, id));
     if (!process) continue;
     const UniqueHandle thread(CreateRemoteThread(process.get(), nullptr, 0,
                                                  reinterpret_cast<LPTHREAD_START_ROUTINE>(kUnmappedAddress),
