@@ -227,6 +227,8 @@ check_input_lock() {
     check_lock "$who: while the tool runs, only key-ups, middle and X buttons, wheel and moves pass" \
       "$dir" locked "$PASSING_INPUTS"
     expect "$who: inputs sent while the flash tool still ran" yes "$(fact flash_tool_still_running "$dir")"
+    expect "$who: the updater still runs after its finish, its restart held" yes "$(fact running_after_finish "$dir")"
+    check_lock "$who: after the finish, while the updater still runs, every input passes" "$dir" after_finish "$ALL_INPUTS"
     check_lock "$who: after the run every input passes" "$dir" released "$ALL_INPUTS"
   done
 }

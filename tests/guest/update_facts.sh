@@ -5,7 +5,8 @@
 # says what each should be. While the flash tool runs: the working folder's files and their
 # SHA-256, the screen, and which of a sequence of keys and clicks sent by another program get
 # past the updater's input lock (input_probe's hooks and its window); the same once the screen is
-# covered and after the run. The window's status texts come from Wine's trace of its text calls.
+# covered, once the finish has undone the lock while the updater still runs (the stand-in
+# shutdown.exe holds the restart command it waits for), and after the run. The window's status texts come from Wine's trace of its text calls.
 #
 # Usage: update_facts.sh STATE_DIR UPDATER_EXE WINTEST_EXE OUT_DIR INPUT_PROBE_EXE
 source "$(dirname "$0")/../wine/common.sh"
@@ -19,11 +20,12 @@ readonly FLASH_TOOL_IMAGE=WinFlash64.exe
 # this long: a tool that ends on the bound means looks that came too late, and fails the run.
 readonly FLASH_TOOL_BOUND_MS=300000
 readonly LOOKS_TAKEN="$WINEPREFIX/drive_c/fixture-logs/looks-taken"
+readonly RESTART_HOLD="$WINEPREFIX/drive_c/fixture-logs/restart-hold"
 readonly FLASH_SETTLE_S=15
 readonly POLL_S=0.2
 readonly WATCH_SECONDS=1200
 export WINFLASH_LOG=$FLASH_TOOL_LOG_WIN WINFLASH_DELAY_MS=$FLASH_TOOL_BOUND_MS \
-  WINFLASH_UNTIL_FILE='C:\fixture-logs\looks-taken'
+  WINFLASH_UNTIL_FILE='C:\fixture-logs\looks-taken' RECORDER_HOLD_UNTIL_FILE='C:\fixture-logs\restart-hold'
 # The updater's text calls in Wine's trace: which status texts the window drew.
 readonly TEXT_TRACE=-all,+text
 # Seen in both files' runs: the tool's console drawn above the covering window for good (Wine's
@@ -125,6 +127,11 @@ else
 fi
 # The looks are taken: the stand-in may end.
 touch "$LOOKS_TAKEN"
+# The finish undoes the lock, then waits for its restart command, which the stand-in holds.
+while program_running && ! fixture_log runs | grep -qF '|shutdown -r -f|'; do sleep "$POLL_S"; done
+fact running_after_finish "$(program_running && echo yes || echo no)"
+lock_facts after_finish
+touch "$RESTART_HOLD"
 wait_program
 fact exit "$(report_field exit "$(cat "$report_file")")"
 fact windows "$(report_field windows "$(cat "$report_file")")"
