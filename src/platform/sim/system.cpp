@@ -1,12 +1,11 @@
 // The process itself: start-up calls, errors, threads and sleeping, language and text, COM
 // start-up and debugger output.
-#include <iconv.h>
-
 #include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "platform/services.h"
+#include "platform/sim/charsets.h"
 #include "platform/sim/machine.h"
 
 namespace win {
@@ -18,9 +17,6 @@ constexpr std::uintptr_t kCurrentProcessPseudoHandle = static_cast<std::uintptr_
 constexpr std::uintptr_t kCurrentThreadPseudoHandle = static_cast<std::uintptr_t>(-2);
 constexpr std::uintptr_t kInstanceHandle = 0x400000;
 constexpr UINT kKoreanCodePage = 949;
-// The C library's names of code page 949 and of the program's wide text.
-constexpr const char* kKoreanCharset = "CP949";
-constexpr const char* kWideCharset = "UTF-16LE";
 constexpr unsigned char kFirstLeadByte = 0x81;
 constexpr unsigned char kLastLeadByte = 0xFE;
 constexpr DWORD kResumeFailed = static_cast<DWORD>(-1);
@@ -39,32 +35,15 @@ bool IsLeadByte(unsigned char c) {
 std::string Narrow(char16_t c, UINT codePage) {
   if (c < 0x80) return std::string(1, static_cast<char>(c));
   if (codePage != kKoreanCodePage) return "?";
-  const iconv_t converter = iconv_open(kKoreanCharset, kWideCharset);
-  if (converter == reinterpret_cast<iconv_t>(-1)) return "?";
-  char in[2] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-  char out[2];
-  char* from = in;
-  char* to = out;
-  std::size_t inLeft = sizeof(in);
-  std::size_t outLeft = sizeof(out);
-  const bool converted = iconv(converter, &from, &inLeft, &to, &outLeft) != static_cast<std::size_t>(-1);
-  iconv_close(converter);
-  return converted ? std::string(out, sizeof(out) - outLeft) : "?";
+  const char wide[2] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  return sim::Convert({wide, sizeof(wide)}, sim::kWideCharset, sim::kKoreanCharset).value_or("?");
 }
 
 // One double-byte character of code page 949.
 char16_t Widen(const char* twoBytes) {
-  const iconv_t converter = iconv_open(kWideCharset, kKoreanCharset);
-  if (converter == reinterpret_cast<iconv_t>(-1)) return u'\uFFFD';
-  char in[2] = {twoBytes[0], twoBytes[1]};
-  unsigned char out[2];
-  char* from = in;
-  char* to = reinterpret_cast<char*>(out);
-  std::size_t inLeft = sizeof(in);
-  std::size_t outLeft = sizeof(out);
-  const bool converted = iconv(converter, &from, &inLeft, &to, &outLeft) != static_cast<std::size_t>(-1);
-  iconv_close(converter);
-  return converted && outLeft == 0 ? static_cast<char16_t>(out[0] | (out[1] << 8)) : u'\uFFFD';
+  const std::optional<std::string> wide = sim::Convert({twoBytes, 2}, sim::kKoreanCharset, sim::kWideCharset);
+  if (!wide || wide->size() != sizeof(char16_t)) return u'\uFFFD';
+  return static_cast<char16_t>(static_cast<unsigned char>((*wide)[0]) | (static_cast<unsigned char>((*wide)[1]) << 8));
 }
 
 }  // namespace

@@ -1,13 +1,12 @@
 // Windows, queues, timers, paints and message boxes, and the seam calls that reach them.
 #include "platform/sim/windows.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <stdexcept>
 #include <string>
 
 #include "platform/services.h"
+#include "platform/sim/charsets.h"
 #include "platform/sim/machine.h"
 #include "resource.h"
 
@@ -445,17 +444,8 @@ namespace {
 std::string Utf8(const char16_t* wide) {
   std::size_t count = 0;
   while (wide[count] != 0) ++count;
-  const iconv_t converter = iconv_open("UTF-8", "UTF-16LE");
-  if (converter == reinterpret_cast<iconv_t>(-1)) return "?";
-  std::string out(count * 4, '\0');
-  char* from = const_cast<char*>(reinterpret_cast<const char*>(wide));
-  char* to = out.data();
-  std::size_t inLeft = count * sizeof(char16_t);
-  std::size_t outLeft = out.size();
-  const bool converted = iconv(converter, &from, &inLeft, &to, &outLeft) != static_cast<std::size_t>(-1);
-  iconv_close(converter);
-  out.resize(out.size() - outLeft);
-  return converted ? out : "?";
+  const std::string_view bytes(reinterpret_cast<const char*>(wide), count * sizeof(char16_t));
+  return sim::Convert(bytes, sim::kWideCharset, sim::kUtf8Charset).value_or("?");
 }
 
 // Only the thread that made a window may give or take back its reason; Windows refuses the
