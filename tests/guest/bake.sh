@@ -3,18 +3,16 @@
 # starts from, made side by side (wineboot takes minutes under emulation). A 64-bit one, in
 # which 32-bit programs run as on 64-bit Windows (WoW64), and a 32-bit one, a 32-bit Windows.
 set -uo pipefail
+# The Wine suite's own ways to start Xvfb and to reach Wine's loaders, staged beside this script.
+source "$(dirname "$0")/lib.sh"
 readonly PREFIXES=/opt/wine
-readonly DISPLAY_NUMBER=1
-readonly XVFB_WAIT_S=30
-export WINEDEBUG=-all DISPLAY=:$DISPLAY_NUMBER
+export WINEDEBUG=-all
 # No Mono or Gecko: nothing run here needs them, and their installers would open dialogs.
 export WINEDLLOVERRIDES="mscoree=;mshtml="
-
-Xvfb ":$DISPLAY_NUMBER" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-for ((i = 0; i < XVFB_WAIT_S * 10; i++)); do
-  [[ -S /tmp/.X11-unix/X$DISPLAY_NUMBER ]] && break
-  sleep 0.1
-done
+# An emulated machine starts Xvfb slowly.
+WINE_XVFB_WAIT_S=30
+wine_xvfb_start /tmp/bake-xvfb || exit 1
+export DISPLAY=$WINE_XVFB_DISPLAY
 
 # make_prefix NAME WINEARCH LOADER
 make_prefix() {
@@ -24,14 +22,14 @@ make_prefix() {
   # Windows Wine draws itself, caption included, as on Windows: there is no window manager.
   "$3" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null ||
     { echo "reg add failed for $1"; return 1; }
-  /usr/lib/wine/wineserver64 -w
+  "$WINE_SERVER_BIN" -w
   echo "prefix $1 ($2) made in $((SECONDS - start)) s"
 }
 
 mkdir -p "$PREFIXES"
-make_prefix wow64 win64 /usr/lib/wine/wine64 &
+make_prefix wow64 win64 "$WINE_LOADER_BIN" &
 wow64=$!
-make_prefix win32 win32 /usr/lib/wine/wine &
+make_prefix win32 win32 "$WINE_LOADER_BIN_32" &
 win32=$!
 status=0
 wait "$wow64" || status=1

@@ -41,7 +41,6 @@ readonly PASSING_INPUTS='key-up:0D#key-up:1B#key-up:79#key-up:09#key-up:12#key-u
 # shellcheck source=../wine/expect.sh
 source "$(dirname "$0")/../wine/expect.sh"
 fact() { sed -n "s/^$1=//p" "$2/facts" 2>/dev/null | head -n 1; }
-field() { tr '|' '\n' <<<"$1" | sed -n "s/^$2=//p"; }
 # The run's folder for UPDATER, in $dir. A run must have taken place in this stage, in the boot
 # its folder is named after, with the file of this build tree, and have ended (its status):
 # otherwise one failing check says which of these it was, and the run's other checks are not
@@ -118,10 +117,17 @@ check_update_common() {  # check_update_common UPDATER DIR BIOS
   expect "$who: screen covered after the answer" yes "$(fact covered "$dir")"
   expect "$who: companion stopped once the screen is covered" 0 "$(fact companion_covered "$dir")"
   expect "$who: policies off once the screen is covered" "$ALL_OFF" "$(fact policies_covered "$dir")"
+  expect "$who: the updater runs as WoW64 process (its own IsWow64Process)" \
+    "wow64=$([[ $who == product ]] && echo yes || echo no)" "$(fact updater_wow64 "$dir")"
+  check_screen "$who: screen as it is covered" "$dir/covered.bmp"
+  check_lock "$who: screen covered" "$dir" covered "$PASSING_INPUTS"
+  expect "$who: still covering after those looks" yes "$(fact covering_after_looks "$dir")"
+  # The stand-in powrprof.dll held the restore until those looks were taken.
+  expect "$who: the finish waited for the looks, not for the hold's bound" file \
+    "$(fact powrprof "$dir" | tr '#' '\n' | sed -n 's/^hold ended //p')"
   expect "$who: exit code" 0 "$(fact exit "$dir")"
   expect "$who: companion running before" 1 "$(fact companion_before "$dir")"
-  expect "$who: policies applied first: buttons and lid do nothing" "$ALL_OFF" \
-    "$(fact powrprof "$dir" | tr '#' '\n' | sed -n 's/^SetActivePwrScheme ok //p' | head -n 1)"
+  expect "$who: policies applied first: buttons and lid do nothing" "$ALL_OFF" "$(fact first_applied "$dir")"
   expect "$who: policies back after the run" "$RESTORED" "$(fact policies_after "$dir")"
   brindle="start C:\\$(program_files "$who")\\$COMPANION_TAIL"
   expect "$who: companion started again (its starts)" "$brindle#$brindle" "$(fact brindle "$dir")"
@@ -159,21 +165,14 @@ check_update() {
     run_dir main "$who" update || continue
     folder="C:\\$(program_files "$who")\\BIOSUPDATE"
     check_update_common "$who" "$dir" 47K31RA9
-    # Before the flash; a refusal ends some 13 s after the answer, before these looks are all
-    # taken under emulation (the Wine suite's lock check is a refused run).
-    expect "$who: the updater runs as WoW64 process (its own IsWow64Process)" \
-      "wow64=$([[ $who == product ]] && echo yes || echo no)" "$(fact updater_wow64 "$dir")"
-    check_screen "$who: screen as it is covered" "$dir/covered.bmp"
-    check_lock "$who: screen covered" "$dir" covered "$PASSING_INPUTS"
-    expect "$who: still covering after those looks" yes "$(fact covering_after_looks "$dir")"
     expect "$who: flash tool seen running" yes "$(fact flash_tool_seen "$dir")"
     expect "$who: working folder while the tool runs" '47K31RB4.cap#WinFlash64.exe' "$(fact work_files "$dir")"
     expect "$who: flash tool written byte for byte" "$tool_sum" "$(fact tool_sha256 "$dir")"
     expect "$who: capsule written byte for byte" "$capsule_sum" "$(fact capsule_sha256 "$dir")"
     expect "$who: flash tool command line" "$folder\\WinFlash64.exe $FLASH_ARGUMENTS" \
-      "$(field "$(fact flash_log "$dir")" cmdline)"
-    expect "$who: flash tool working folder" "$folder" "$(field "$(fact flash_log "$dir")" cwd)"
-    expect "$who: flash tool accepted the capsule" 0 "$(field "$(fact flash_log "$dir")" exit)"
+      "$(fact flash_cmdline "$dir")"
+    expect "$who: flash tool working folder" "$folder" "$(fact flash_cwd "$dir")"
+    expect "$who: flash tool accepted the capsule" 0 "$(fact flash_exit "$dir")"
     expect "$who: power policies while the tool runs" "$ALL_OFF" "$(fact policies_during "$dir")"
     expect "$who: companion stopped while the tool runs" 0 "$(fact companion_during "$dir")"
     expect "$who: window covers the screen, topmost" 'rect=0,0,1024,768 topmost=1' \
@@ -183,7 +182,7 @@ check_update() {
     expect "$who: restart requested once, by the system's shutdown.exe" \
       "$(system_programs "$who")\\shutdown.exe|shutdown -r -f|C:\\windows\\system32" "$(fact runs "$dir")"
     expect "$who: the stand-in flash tool ended when the looks were taken, not on its bound" file \
-      "$(field "$(fact flash_log "$dir")" until)"
+      "$(fact flash_until "$dir")"
     expect "$who: status texts drawn" \
       "$TEXT_INITIALIZING#$TEXT_LOADING#$TEXT_VERIFYING#$TEXT_CHECKING#$TEXT_UPDATING" "$(status_texts_drawn "$dir")"
     check_screen "$who: flashing screen as the tool starts" "$dir/flash-start.bmp"
@@ -203,7 +202,7 @@ check_refusal() {
   for who in product twin; do
     run_dir refusal "$who" update || continue
     check_update_common "$who" "$dir" 47K31RB4
-    expect "$who: flash tool not started" "no|" "$(fact flash_tool_seen "$dir")|$(fact flash_log "$dir")"
+    expect "$who: flash tool not started" "no|" "$(fact flash_tool_seen "$dir")|$(fact flash_cmdline "$dir")"
     # Which refusal: the same version's text, not the one of a model it could not read.
     expect "$who: status texts drawn: the same version refused" \
       "$TEXT_INITIALIZING#$TEXT_LOADING#$TEXT_VERIFYING#$TEXT_SAME" "$(status_texts_drawn "$dir")"

@@ -24,6 +24,7 @@ fail() { echo "guest image: $*" >&2; exit 1; }
 
 cache=${1:?usage: image.sh CACHE_DIR}
 mkdir -p "$cache" && cache=$(cd "$cache" && pwd) || fail "cannot make $cache"
+# lib.sh, staged for the bake, only starts its Xvfb: nothing of it lands in the image.
 key=$(cat "$here/packages.txt" "$here/image.sh" "$here/guest-init" "$here/bake.sh" "$here/qemu.sh" |
   sha256sum | cut -c1-16)
 image=$cache/image-$key
@@ -63,7 +64,7 @@ rm -rf "$root"
 echo "guest image: disk made at $((SECONDS - started)) s" >&2
 
 mkdir -p "$work/inputs" "$work/results"
-cp "$here/bake.sh" "$work/inputs/task.sh"
+cp "$here/bake.sh" "$work/inputs/task.sh" && cp "$here/../wine/lib.sh" "$work/inputs/lib.sh" || fail "cannot stage bake.sh"
 guest_boot "$image" "$work/inputs" "$work/results" "$BAKE_TIMEOUT_S" "$BAKE_BIOS" keep ||
   fail "the prefixes could not be made in the guest: $(tail -n 3 "$work/results/task.log" 2>/dev/null | tr '\n' ' ')"
 cat "$work/results/task.log" >&2

@@ -21,11 +21,15 @@ readonly FLASH_TOOL_IMAGE=WinFlash64.exe
 readonly FLASH_TOOL_BOUND_MS=300000
 readonly LOOKS_TAKEN="$WINEPREFIX/drive_c/fixture-logs/looks-taken"
 readonly RESTART_HOLD="$WINEPREFIX/drive_c/fixture-logs/restart-hold"
+# The stand-in powrprof.dll holds the updater's restore of the power policies until the looks
+# at the covered screen are taken, so that a refusal cannot finish before them.
+readonly COVERED_LOOKS_TAKEN="$WINEPREFIX/drive_c/fixture-logs/covered-looks-taken"
 readonly FLASH_SETTLE_S=15
 readonly POLL_S=0.2
 readonly WATCH_SECONDS=1200
 export WINFLASH_LOG=$FLASH_TOOL_LOG_WIN WINFLASH_DELAY_MS=$FLASH_TOOL_BOUND_MS \
-  WINFLASH_UNTIL_FILE='C:\fixture-logs\looks-taken' RECORDER_HOLD_UNTIL_FILE='C:\fixture-logs\restart-hold'
+  WINFLASH_UNTIL_FILE='C:\fixture-logs\looks-taken' RECORDER_HOLD_UNTIL_FILE='C:\fixture-logs\restart-hold' \
+  POWRPROF_HOLD_UNTIL_FILE='C:\fixture-logs\covered-looks-taken'
 # The updater's text calls in Wine's trace: which status texts the window drew.
 readonly TEXT_TRACE=-all,+text
 # Seen in both files' runs: the tool's console drawn above the covering window for good (Wine's
@@ -36,7 +40,6 @@ readonly CONSOLE_HIDDEN_WAIT_S=30
 
 facts=$out_dir/facts
 : >"$facts"
-fact() { printf '%s=%s\n' "$1" "$(tr -d '\r' <<<"$2" | paste -sd '#')" >>"$facts"; }
 report_file=$(mktemp)
 
 program_running() { kill -0 "$program_pid" 2>/dev/null; }
@@ -81,14 +84,9 @@ fi
 # The screen covered, before the flash tool or the refusal: the same looks as while the tool
 # runs, so that a refused run is judged on them too. The window must still be there after them.
 covered=no
-while program_running && ! flash_tool_running; do
-  wine_driver window-info '#32770' 'BIOS Update Program' 2>/dev/null | tr -d '\r' | grep -qx 'topmost=1' &&
-    { covered=yes; break; }
-  sleep "$POLL_S"
-done
+wait_covered >/dev/null && covered=yes
 fact covered "$covered"
 if [[ $covered == yes ]]; then
-  # The quick looks first: a refusal ends some 13 s after the answer.
   fact policies_covered "$(power_policy_triples)"
   fact companion_covered "$(brindle_running_count)"
   wine_driver screenshot "$(wine_win_path "$out_dir/covered.bmp")" >/dev/null
@@ -97,6 +95,7 @@ if [[ $covered == yes ]]; then
   fact covering_after_looks "$(wine_driver window-info '#32770' 'BIOS Update Program' 2>/dev/null |
     tr -d '\r' | grep -qx 'topmost=1' && echo yes || echo no)"
 fi
+touch "$COVERED_LOOKS_TAKEN"
 while program_running && ! flash_tool_running; do sleep "$POLL_S"; done
 if flash_tool_running; then
   fact flash_tool_seen yes
@@ -133,18 +132,7 @@ fact running_after_finish "$(program_running && echo yes || echo no)"
 lock_facts after_finish
 touch "$RESTART_HOLD"
 wait_program
-fact exit "$(report_field exit "$(cat "$report_file")")"
-fact windows "$(report_field windows "$(cat "$report_file")")"
-fact flash_log "$(cat "$FIXTURE_LOG_DIR/winflash.log" 2>/dev/null)"
-fact runs "$(fixture_log runs)"
-fact powrprof "$(fixture_log powrprof)"
-fact brindle "$(fixture_log brindle)"
-fact policies_after "$(power_policy_triples)"
-fact marker "$(update_marker)"
-fact companion_after "$(settled 1 brindle_running_count)"
-# Wine's console host for the flash tool's console may hold the folder a moment longer.
-[[ -e $WORK_DIR ]] && sleep 2
-fact work_dir_after "$(exists "$WORK_DIR")"
+update_outcome "$report_file" >>"$facts"
 fact drawn_texts "$(drawn_texts)"
 lock_facts released
 input_watch_stop

@@ -16,7 +16,6 @@ readonly BOX_POLL_MS=10000
 
 facts=$out_dir/facts
 : >"$facts"
-fact() { printf '%s=%s\n' "$1" "$(tr -d '\r' <<<"$2" | paste -sd '#')" >>"$facts"; }
 report_file=$(mktemp)
 
 fact view "$(wine_driver process-view)"

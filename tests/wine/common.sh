@@ -62,6 +62,11 @@ leave_earlier_run() {
   echo "old capsule" >"$WORK_DIR/47K31RB4.cap"
 }
 exists() { if [[ -e "$1" ]]; then echo yes; else echo no; fi; }
+# Facts for a later judge: NAME=VALUE lines, a value's lines joined with '#'. fact appends one
+# to the file $facts; fact_of reads one back from such lines.
+fact_line() { printf '%s=%s\n' "$1" "$(tr -d '\r' <<<"$2" | paste -sd '#')"; }
+fact() { fact_line "$@" >>"${facts:?no facts file}"; }
+fact_of() { sed -n "s/^$1=//p" <<<"$2" | head -n 1; }
 
 # Runs the program to its end through the driver (exact command line, windows watched);
 # prints the driver's report.

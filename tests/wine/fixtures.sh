@@ -28,6 +28,12 @@
 #                                    FLASH_TOOL_LOG_WIN when the updater's environment has
 #                                    WINFLASH_LOG set to it
 #   first_applied_policies           the button and lid policies the updater applied first
+#   update_outcome REPORT_FILE       what an ended run left, as facts (fact_line): the driver's
+#                                    report (exit, windows), the marker, the flash tool's log
+#                                    (flash_cmdline, flash_cwd, flash_exit, flash_until), the
+#                                    recorder's runs, the first policies applied and those in
+#                                    force, the companion (running once settled, its log) and
+#                                    whether the working folder is left
 #   running_count IMAGE              how many processes of IMAGE (e.g. WinFlash64.exe) run in
 #                                    the prefix
 #   input_watch_start PROBE_EXE SECONDS  input_probe's watch (its hooks and its window) for at
@@ -353,6 +359,25 @@ flash_log_field() {
 }
 first_applied_policies() { fixture_log powrprof | sed -n 's/^SetActivePwrScheme ok //p' | head -n 1; }
 running_count() { wine_driver process-count "$1" | tr -d '\r'; }
+update_outcome() {
+  local report field
+  report=$(cat "$1")
+  fact_line exit "$(report_field exit "$report")"
+  fact_line windows "$(report_field windows "$report")"
+  fact_line marker "$(update_marker)"
+  for field in cmdline cwd exit until; do fact_line "flash_$field" "$(flash_log_field "$field")"; done
+  fact_line runs "$(fixture_log runs)"
+  fact_line first_applied "$(first_applied_policies)"
+  fact_line policies_after "$(power_policy_triples)"
+  fact_line companion_after "$(settled 1 brindle_running_count)"
+  # Its second start is logged a moment after the updater has ended.
+  fact_line brindle "$(settled 2 _fixtures_companion_starts >/dev/null; fixture_log brindle)"
+  # Wine's console host for the flash tool's console may hold the folder a moment longer.
+  [[ -e $WORK_DIR ]] && sleep 2
+  fact_line work_dir_after "$(exists "$WORK_DIR")"
+  fact_line powrprof "$(fixture_log powrprof)"
+}
+_fixtures_companion_starts() { fixture_log brindle | grep -c '^start '; }
 
 INPUT_WATCH_FILE="$WINE_STATE_DIR/input-watch.txt"
 input_watch_pid=

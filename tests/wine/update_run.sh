@@ -9,7 +9,6 @@ source "$here/fixtures.sh"
 
 readonly MARKER_VALUE='1.15.1404.0702'
 readonly COMPANION_WIN='C:\Program Files\Norvik Software\Quilden\Brindle.exe'
-readonly FLASH_LOG="$FIXTURE_LOG_DIR/winflash.log"
 readonly FLASH_TOOL_RUN_MS=2000
 readonly FLASH_COMMAND='C:\Program Files\BIOSUPDATE\WinFlash64.exe /cvar /bbl /sd /file 47K31RB4.cap /nodelay'
 readonly FLASH_DIRECTORY='C:\Program Files\BIOSUPDATE'
@@ -31,8 +30,6 @@ report_file=$(mktemp)
 trap 'fixtures_uninstall; rm -f "$report_file" "$above_file"' EXIT
 fixtures_install || { expect "fixtures install" ok failed; finish; exit 1; }
 brindle_install "$COMPANION_WIN"
-
-brindle_starts() { fixture_log brindle | grep -c 'Norvik Software'; }
 
 # Starts the updater with Wine reporting VERSION ("-" for Wine's own answer), answers Yes,
 # and waits for its end; with "flash", watches the z-order of the flash tool's console against
@@ -62,18 +59,15 @@ run_update() {
 above_fact() { sed -n "s/^$1=//p" "$above_file" | tr -d '\r'; }
 
 check_run() {  # check_run VERSION OUTCOME(flash|refuse) POLICY_BEFORE
-  local version=$1 outcome=$2 before=$3 label="BIOS $1"
-  local report flash_line
-  report=$(cat "$report_file")
-  expect "$label exits 0" 0 "$(report_field exit "$report")"
-  expect "$label marker" "REG_SZ $MARKER_VALUE" "$(update_marker)"
-  flash_line=
-  [[ -f "$FLASH_LOG" ]] && flash_line=$(tr -d '\r' <"$FLASH_LOG")
+  local version=$1 outcome=$2 before=$3 label="BIOS $1" facts
+  facts=$(update_outcome "$report_file")
+  expect "$label exits 0" 0 "$(fact_of exit "$facts")"
+  expect "$label marker" "REG_SZ $MARKER_VALUE" "$(fact_of marker "$facts")"
   if [[ $outcome == flash ]]; then
-    expect "$label flash tool command line" "$FLASH_COMMAND" "$(flash_log_field cmdline)"
-    expect "$label flash tool working directory" "$FLASH_DIRECTORY" "$(flash_log_field cwd)"
-    expect "$label flash tool accepted the capsule" 0 "$(flash_log_field exit)"
-    expect "$label restart requested once" 1 "$(fixture_log runs | grep -c '|shutdown -r -f|')"
+    expect "$label flash tool command line" "$FLASH_COMMAND" "$(fact_of flash_cmdline "$facts")"
+    expect "$label flash tool working directory" "$FLASH_DIRECTORY" "$(fact_of flash_cwd "$facts")"
+    expect "$label flash tool accepted the capsule" 0 "$(fact_of flash_exit "$facts")"
+    expect "$label restart requested once" 1 "$(fact_of runs "$facts" | tr '#' '\n' | grep -c '|shutdown -r -f|')"
     echo "$label: the flash tool's console against the window: $(tr -d '\r' <"$above_file" | paste -sd' ')"
     expect "$label flash tool's console window appears" 1 "$(above_fact appeared)"
     expect "$label the window above the console within ${ABOVE_WITHIN_MS} ms" yes \
@@ -92,29 +86,29 @@ check_run() {  # check_run VERSION OUTCOME(flash|refuse) POLICY_BEFORE
         "$( (( delta >= low && delta <= high )) && echo yes || echo "no ($delta ms)")"
     fi
   else
-    expect "$label nothing flashed" "" "$flash_line"
-    expect "$label no restart" 0 "$(fixture_log runs | grep -c 'shutdown')"
+    expect "$label nothing flashed" "" "$(fact_of flash_cmdline "$facts")"
+    expect "$label no restart" "" "$(fact_of runs "$facts")"
   fi
   expect "$label buttons and lid do nothing during the run" \
-    "0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000" "$(first_applied_policies)"
-  expect "$label policies back after the run" "$(restored_triples "$before")" "$(power_policy_triples)"
-  expect "$label companion running again" 1 "$(settled 1 brindle_running_count)"
-  expect "$label companion stopped and started again" 2 "$(settled 2 brindle_starts)"
-  # Wine's console host for the flash tool's console may hold the folder a moment longer.
-  if [[ -e "$WORK_DIR" ]]; then
-    sleep 2
-    expect "$label working folder gone (held a moment by the console host only)" no "$(exists "$WORK_DIR")"
-  else
-    expect "$label working folder gone" no "$(exists "$WORK_DIR")"
-  fi
+    "0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000" "$(fact_of first_applied "$facts")"
+  expect "$label policies back after the run" "$(restored_triples "$before")" "$(fact_of policies_after "$facts")"
+  expect "$label companion running again" 1 "$(fact_of companion_after "$facts")"
+  expect "$label companion stopped and started again" \
+    "start $COMPANION_WIN#start $COMPANION_WIN" "$(fact_of brindle "$facts")"
+  expect "$label working folder gone" no "$(fact_of work_dir_after "$facts")"
+}
+
+# No logs, no marker, the default power state, the companion running.
+fresh_machine() {
+  fixtures_reset
+  rm -f "$FIXTURE_LOG_DIR/winflash.log"
+  wine_exec reg delete 'HKU\.DEFAULT\Software\NRVK' /f >/dev/null 2>&1
+  brindle_start "$COMPANION_WIN"
 }
 
 for case in "47k31ra9 flash" "47K31RB4 refuse" "47K31RC1 refuse" "47K31FB4 refuse" "- refuse"; do
   read -r version outcome <<<"$case"
-  fixtures_reset
-  rm -f "$FLASH_LOG"
-  wine_exec reg delete 'HKU\.DEFAULT\Software\NRVK' /f >/dev/null 2>&1
-  brindle_start "$COMPANION_WIN"
+  fresh_machine
   before=$(power_policy_triples)
   : >"$above_file"
   run_update "$version" "$outcome"
@@ -123,10 +117,7 @@ done
 
 # A flash tool that cannot be written (a folder stands in its place) cannot be started: the
 # message box, exit code 0, no marker, no restart, the locks undone.
-fixtures_reset
-rm -f "$FLASH_LOG"
-wine_exec reg delete 'HKU\.DEFAULT\Software\NRVK' /f >/dev/null 2>&1
-brindle_start "$COMPANION_WIN"
+fresh_machine
 mkdir -p "$WORK_DIR/WinFlash64.exe"
 bios_version_run 47K31RA9 run_program >"$report_file" 2>&1 &
 program_pid=$!
@@ -144,10 +135,11 @@ if wait_question; then
   fi
 fi
 wait_program
-expect "unstartable tool: exit 0" 0 "$(report_field exit "$(cat "$report_file")")"
-expect "unstartable tool: no marker" "" "$(update_marker)"
-expect "unstartable tool: no restart" 0 "$(fixture_log runs | grep -c shutdown)"
-expect "unstartable tool: companion running again" 1 "$(settled 1 brindle_running_count)"
+facts=$(update_outcome "$report_file")
+expect "unstartable tool: exit 0" 0 "$(fact_of exit "$facts")"
+expect "unstartable tool: no marker" "" "$(fact_of marker "$facts")"
+expect "unstartable tool: no restart" "" "$(fact_of runs "$facts")"
+expect "unstartable tool: companion running again" 1 "$(fact_of companion_after "$facts")"
 rm -rf "$WORK_DIR"
 
 finish
