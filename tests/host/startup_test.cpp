@@ -69,9 +69,7 @@ class UpdateModeArguments : public StartupTest, public ::testing::WithParamInter
 TEST_P(UpdateModeArguments, AskTheQuestionAndNoChangesNothingButTheWorkingFolder) {
   LeaveEarlierRun();
   machine().windows.ScriptAnswer(win::IDNO);
-  const sim::ProcessResult result = sim::RunProcess(GetParam());
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_FALSE(result.stalled);
+  Ended(sim::RunProcess(GetParam()));
   ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
   const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[0];
   EXPECT_EQ(box.caption, "BIOS update");
@@ -116,18 +114,16 @@ TEST_F(StartupTest, UpdateModeStartsUpInOrder) {
 // Before anything is loaded: the search is restricted to the system folder (0x800), and where
 // Windows lacks the call (7 without its update, Vista) the current directory leaves it.
 TEST_F(StartupTest, DllSearchIsRestrictedFirstWithOrWithoutSetDefaultDllDirectories) {
-  for (const bool present : {true, false}) {
-    sim::ResetMachine();
-    SetUp();
+  OnFreshMachines({true, false}, [&](bool present) {
     if (!present) machine().FailCall("SetDefaultDllDirectories", {.error = 127});
     machine().windows.ScriptAnswer(win::IDNO);
     sim::RunProcess("");
     std::vector<Expected> expected{{"ProcessStart"}, {"SetDefaultDllDirectories", {0x800}}};
     if (!present) expected.push_back({"SetDllDirectoryA", {""}});
     expected.push_back({"InitCommonControls"});
-    EXPECT_TRUE(MatchesSequence(machine().Calls(), expected)) << present;
+    EXPECT_TRUE(MatchesSequence(machine().Calls(), expected));
     EXPECT_EQ(machine().CountCalls("SetDllDirectoryA"), present ? 0 : 1);
-  }
+  });
 }
 
 TEST_F(StartupTest, CleanUpModeStartsUpInOrder) {
@@ -221,53 +217,7 @@ TEST_F(StartupTest, CaptionFollowsTheExecutablesName) {
   EXPECT_EQ(machine().windows.MessageBoxes()[0].caption, "Norvik_47K31RB4");
 }
 
-// ----- COM security -----
-
-struct SecurityCase {
-  win::LANGID language;
-  win::LCID locale;
-  bool korean;
-};
-
-std::ostream& operator<<(std::ostream& os, const SecurityCase& c) {
-  return os << std::hex << "language 0x" << c.language << " locale 0x" << c.locale;
-}
-
-class SecurityFailure : public StartupTest, public ::testing::WithParamInterface<SecurityCase> {};
-
-TEST_P(SecurityFailure, ShowsTheLocalesMessageAndEndsWithoutWindow) {
-  machine().languageId = GetParam().language;
-  machine().localeId = GetParam().locale;
-  machine().FailCall("CoInitializeSecurity", {.error = 0x80010119u});
-  const sim::ProcessResult result = sim::RunProcess("");
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_FALSE(result.exitedThroughCrt);
-  ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
-  const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[0];
-  if (GetParam().korean) {
-    EXPECT_EQ(box.text.size(), 14u);
-    EXPECT_NE(box.text, "The fail of authority Setting");
-  } else {
-    EXPECT_EQ(box.text, "The fail of authority Setting");
-  }
-  EXPECT_EQ(box.caption, "BIOSUpdate");
-  EXPECT_EQ(box.flags, kAppBoxFlags);
-  EXPECT_TRUE(machine().windows.WindowsCreated().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Locales, SecurityFailure,
-    ::testing::Values(SecurityCase{0x0409, 0x0409, false},
-                      SecurityCase{0x0412, 0x0412, true},
-                      SecurityCase{0x0409, 0x0412, true},
-                      SecurityCase{0x0412, 0x00010412, false}));
-
-TEST_F(StartupTest, SecurityMessageAsksTheLocaleNotTheLanguage) {
-  machine().FailCall("CoInitializeSecurity", {.error = 0x80010119u});
-  sim::RunProcess("");
-  EXPECT_EQ(machine().CountCalls("GetSystemDefaultLCID"), 1);
-  EXPECT_EQ(machine().CountCalls("GetSystemDefaultLangID"), 0);
-}
+// ----- COM security (its failure in each language and locale: with the texts) -----
 
 TEST_F(StartupTest, PositiveSecurityResultCountsAsSuccess) {
   machine().FailCall("CoInitializeSecurity", {.error = 1});  // S_FALSE: a success
@@ -319,9 +269,7 @@ TEST_F(StartupTest, NoAnswerQuitsThroughTheQuitMessage) {
 
 TEST_F(StartupTest, ConfirmedRunLeavesTheMachineAsItFoundIt) {
   machine().windows.ScriptAnswer(win::IDYES);
-  const sim::ProcessResult result = sim::RunProcess("");
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_FALSE(result.stalled);
+  Ended(sim::RunProcess(""));
   EXPECT_FALSE(machine().files.FolderExists(kWorkingFolder));
   EXPECT_TRUE(RunValuePresent());
   EXPECT_EQ(machine().OpenHandles("file"), 0);
