@@ -74,10 +74,6 @@ const std::string kArtDir = BIOSUPDATE_ART_DIR;
 const std::string kKoreanBackground = kArtDir + "/background134.bmp";
 const std::string kEnglishBackground = kArtDir + "/background135.bmp";
 
-std::string Show(Rgb c) {
-  return "(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) + ")";
-}
-
 // ---- Headers of the three bitmaps -------------------------------------------------------------
 
 struct BmpCase {
@@ -129,7 +125,7 @@ TEST(ArtMark, PixelsFollowTheBandTable) {
     for (int x = 0; x < 22; ++x) {
       const bool gap = x == 6 || x == 7 || x == 14 || x == 15;
       const Rgb expected = gap ? black : shade(bands[y][x / 8]);
-      EXPECT_EQ(bmp.At(x, y), expected) << "x=" << x << " y=" << y << " got " << Show(bmp.At(x, y));
+      EXPECT_EQ(bmp.At(x, y), expected) << "x=" << x << " y=" << y;
     }
   }
 }
@@ -189,7 +185,7 @@ class ArtBackground : public testing::TestWithParam<BackgroundCase> {
 TEST_P(ArtBackground, TrackInsideIsBlack) {
   for (int y = kTrackInside.top; y <= kTrackInside.bottom; ++y) {
     for (int x = kTrackInside.left; x <= kTrackInside.right; ++x) {
-      ASSERT_EQ(bmp_.At(x, y), kBlack) << "x=" << x << " y=" << y << " got " << Show(bmp_.At(x, y));
+      ASSERT_EQ(bmp_.At(x, y), kBlack) << "x=" << x << " y=" << y;
     }
   }
 }
@@ -224,8 +220,7 @@ TEST_P(ArtBackground, TrackFrameLinesOnTheStraightEdges) {
   for (const Line& line : lines) {
     for (int y = line.y0; y <= line.y1; ++y) {
       for (int x = line.x0; x <= line.x1; ++x) {
-        EXPECT_EQ(bmp_.At(x, y), line.colour)
-            << line.name << ": x=" << x << " y=" << y << " got " << Show(bmp_.At(x, y));
+        EXPECT_EQ(bmp_.At(x, y), line.colour) << line.name << ": x=" << x << " y=" << y;
       }
     }
   }
@@ -254,7 +249,7 @@ TEST_P(ArtBackground, BlackOutsideTheDrawnAreas) {
       bool inside = false;
       for (const Area& area : drawn) inside = inside || area.Holds(x, y);
       if (inside) continue;
-      ASSERT_EQ(bmp_.At(x, y), kBlack) << "x=" << x << " y=" << y << " got " << Show(bmp_.At(x, y));
+      ASSERT_EQ(bmp_.At(x, y), kBlack) << "x=" << x << " y=" << y;
     }
   }
 }
@@ -286,14 +281,12 @@ TEST_P(ArtBackground, NoColourOfTheMarkOrTheStatusText) {
   const Rgb reserved[] = {{45, 62, 210}, {94, 127, 252}, {141, 166, 255}, {255, 255, 255}};
   const Area all{0, 0, 639, 479};
   for (const Rgb& colour : reserved) {
-    EXPECT_EQ(Count(all, [&](Rgb p) { return p == colour; }), 0) << Show(colour);
+    EXPECT_EQ(Count(all, [&](Rgb p) { return p == colour; }), 0) << testing::PrintToString(colour);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, ArtBackground, testing::ValuesIn(kBackgrounds),
-                         [](const testing::TestParamInfo<BackgroundCase>& test) {
-                           return std::string(test.param.name);
-                         });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // ---- The icon -----------------------------------------------------------------------------------
 
@@ -335,7 +328,7 @@ TEST(ArtIcon, GreyNutOnTransparentBackground) {
         EXPECT_EQ(c, (Rgb{0, 0, 0})) << "x=" << x << " y=" << y;
       } else {
         ++opaque;
-        EXPECT_TRUE(c.r == c.g && c.g == c.b && c.r > 0) << "x=" << x << " y=" << y << Show(c);
+        EXPECT_TRUE(c.r == c.g && c.g == c.b && c.r > 0) << "x=" << x << " y=" << y << testing::PrintToString(c);
       }
     }
   }

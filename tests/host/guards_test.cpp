@@ -214,20 +214,20 @@ TEST_F(InputLockTest, EitherHookFailingAloneIsToldAndTheOtherStillSwallows) {
     bool keyboardLeft;
   } cases[] = {{1, "Keyboard HOOK Error!!", false}, {2, "Mouse HOOK Error!!", true}};
   for (const auto& c : cases) {
-    sim::ResetMachine();
+    SCOPED_TRACE(c.told);
     SetUp();
     machine().FailCall("SetWindowsHookExA", {.occurrence = c.failing});
     sim::RunProcess([&] {
       guards::InstallInputLock(kOwner);
       const sim::InstalledHook* keyboard = machine().hooks.First(true);
       const sim::InstalledHook* mouse = machine().hooks.First(false);
-      EXPECT_EQ(keyboard != nullptr, c.keyboardLeft) << c.told;
-      EXPECT_EQ(mouse != nullptr, !c.keyboardLeft) << c.told;
+      EXPECT_EQ(keyboard != nullptr, c.keyboardLeft);
+      EXPECT_EQ(mouse != nullptr, !c.keyboardLeft);
       EXPECT_TRUE(keyboard == nullptr || sim::Hooks::Call(*keyboard, win::WM_KEYDOWN));
       EXPECT_TRUE(mouse == nullptr || sim::Hooks::Call(*mouse, win::WM_LBUTTONDOWN));
       return 0;
     });
-    ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u) << c.told;
+    ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
     EXPECT_EQ(machine().windows.MessageBoxes()[0].text, c.told);
     EXPECT_EQ(machine().windows.MessageBoxes()[0].flags, win::MB_OK);
     EXPECT_EQ(machine().hooks.leftAtProcessEnd, 1);

@@ -45,8 +45,7 @@ struct ScreenCase {
 
 TEST_F(PaintingTest, PictureIsCopiedInOneTransferToTheCentreOfEachScreen) {
   for (const ScreenCase& c : {ScreenCase{640, 480, 0, 0}, ScreenCase{1024, 768, 192, 144}, ScreenCase{1023, 767, 191, 143}}) {
-    sim::ResetMachine();
-    SimTest::SetUp();
+    SetUp();
     machine().windows.SetScreenSize(c.width, c.height);
     RunRefusal();
     int frames = 0;
@@ -169,21 +168,21 @@ TEST_F(PaintingTest, AFrameThatFailsAnyStepReleasesEverythingAndTheNextFrameStar
   } cases[] = {{"LoadBitmapW", 1, 1}, {"SelectObject", 1, 2}, {"SelectObject", 2, 2}, {"SelectObject", 3, 1},
                {"BitBlt", 1, 1},      {"BitBlt", 2, 2},       {"BitBlt", 3, 2},       {"BitBlt", 4, 2}};
   for (const auto& c : cases) {
-    sim::ResetMachine();
+    SCOPED_TRACE(std::string(c.call) + " " + std::to_string(c.occurrence));
     SetUp();
     machine().FailCall(c.call, {.occurrence = c.occurrence});
     WithBareWindow([&](win::HWND window) {
       ui::FramePictures pictures;
       ui::PaintFrame(window, pictures, 10, "text");
-      EXPECT_EQ(machine().gdi.LiveTotal(), 0) << c.call << " " << c.occurrence;
+      EXPECT_EQ(machine().gdi.LiveTotal(), 0);
       ui::PaintFrame(window, pictures, 11, "text");
-      EXPECT_TRUE(pictures.Complete()) << c.call << " " << c.occurrence;
+      EXPECT_TRUE(pictures.Complete());
     });
-    EXPECT_EQ(machine().CountCalls("LoadBitmapW"), 4) << c.call << " " << c.occurrence;
+    EXPECT_EQ(machine().CountCalls("LoadBitmapW"), 4);
     // The second frame saved its band again, from the picture it loaded.
     int bandSaves = 0;
     for (const auto& blit : machine().gdi.Blits()) bandSaves += blit.y == 0 && blit.sourceY == 300 ? 1 : 0;
-    EXPECT_EQ(bandSaves, c.bandSaves) << c.call << " " << c.occurrence;
+    EXPECT_EQ(bandSaves, c.bandSaves);
   }
 }
 
