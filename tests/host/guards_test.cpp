@@ -52,10 +52,7 @@ class PowerGuardTest : public SimTest {
  protected:
   static bool Guard(int mode, guards::SavedPowerPolicies& saved) {
     bool ok = false;
-    sim::RunProcess([&] {
-      ok = guards::PowerSchemeGuard(mode, saved, kOwner);
-      return 0;
-    });
+    RunInProcess([&] { ok = guards::PowerSchemeGuard(mode, saved, kOwner); });
     return ok;
   }
 };
@@ -182,7 +179,7 @@ win::LRESULT BIOSUPDATE_CALLBACK EarlierKeyboardHook(int, win::WPARAM, win::LPAR
 win::LRESULT BIOSUPDATE_CALLBACK EarlierMouseHook(int, win::WPARAM, win::LPARAM) { return 9; }
 
 TEST_F(InputLockTest, HookProceduresSwallowOrPassOnDownTheChain) {
-  sim::RunProcess([] {
+  RunInProcess([] {
     machine().hooks.Install(win::WH_KEYBOARD_LL, &EarlierKeyboardHook, nullptr, 0);
     machine().hooks.Install(win::WH_MOUSE_LL, &EarlierMouseHook, nullptr, 0);
     guards::InstallInputLock(kOwner);
@@ -197,7 +194,6 @@ TEST_F(InputLockTest, HookProceduresSwallowOrPassOnDownTheChain) {
     EXPECT_EQ(guards::MouseHookProc(0, win::WM_MOUSEMOVE, 0), 9);
     EXPECT_EQ(guards::MouseHookProc(-1, win::WM_LBUTTONDOWN, 0), 9);
     guards::RemoveInputLock();
-    return 0;
   });
   EXPECT_EQ(machine().hooks.leftAtProcessEnd, 2);  // the other program's
   EXPECT_TRUE(MatchesSequence(machine().Calls(), {{"SetWindowsHookExA", {win::WH_KEYBOARD_LL, 0x400000, 0}},
@@ -217,7 +213,7 @@ TEST_F(InputLockTest, EitherHookFailingAloneIsToldAndTheOtherStillSwallows) {
     SCOPED_TRACE(c.told);
     SetUp();
     machine().FailCall("SetWindowsHookExA", {.occurrence = c.failing});
-    sim::RunProcess([&] {
+    RunInProcess([&] {
       guards::InstallInputLock(kOwner);
       const sim::InstalledHook* keyboard = machine().hooks.First(true);
       const sim::InstalledHook* mouse = machine().hooks.First(false);
@@ -225,7 +221,6 @@ TEST_F(InputLockTest, EitherHookFailingAloneIsToldAndTheOtherStillSwallows) {
       EXPECT_EQ(mouse != nullptr, !c.keyboardLeft);
       EXPECT_TRUE(keyboard == nullptr || sim::Hooks::Call(*keyboard, win::WM_KEYDOWN));
       EXPECT_TRUE(mouse == nullptr || sim::Hooks::Call(*mouse, win::WM_LBUTTONDOWN));
-      return 0;
     });
     ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
     EXPECT_EQ(machine().windows.MessageBoxes()[0].text, c.told);
@@ -238,12 +233,6 @@ TEST_F(InputLockTest, EitherHookFailingAloneIsToldAndTheOtherStillSwallows) {
 
 class CompanionTest : public SimTest {
  protected:
-  static void Run(const std::function<void()>& body) {
-    sim::RunProcess([&] {
-      body();
-      return 0;
-    });
-  }
   // Programs planted where the program was started from, as by someone who may write there.
   static void PlantBesideTheProgram() {
     for (const char* name : {"cmd.exe", "taskkill.exe", "shutdown.exe"}) {
@@ -263,7 +252,7 @@ TEST_F(CompanionTest, CommandsRunOnlyTheSystemsProgramsByTheirFullPaths) {
   PlantBesideTheProgram();
   machine().processes.InstallCompanion(guards::kCompanionPaths[1]);
   machine().processes.StartByUser(guards::kCompanionPaths[1]);
-  Run([] {
+  RunInProcess([] {
     guards::StopCompanion();
     guards::RestartComputer();
   });
@@ -279,7 +268,7 @@ TEST_F(CompanionTest, CommandsRunOnlyTheSystemsProgramsByTheirFullPaths) {
 
 TEST_F(CompanionTest, RelaunchTriesBothPathsInOrderEvenWhenTheFirstFails) {
   machine().processes.InstallCompanion(guards::kCompanionPaths[1]);
-  Run([] { guards::RelaunchCompanion(); });
+  RunInProcess([] { guards::RelaunchCompanion(); });
   EXPECT_TRUE(MatchesSequence(machine().Calls(),
                               {{"ShellExecuteA", {"open", "C:\\Program Files\\Norvik Software\\Quilden\\Brindle.exe", "(null)", "(null)", 5}},
                                {"ShellExecuteA", {"open", "C:\\Program Files (x86)\\Norvik Software\\Quilden\\Brindle.exe", "(null)", "(null)", 5}}}));

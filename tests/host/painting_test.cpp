@@ -27,11 +27,10 @@ class PaintingTest : public SimTest {
   }
   // Runs `body` with a window of the controller's template that no dialog object owns.
   static void WithBareWindow(const std::function<void(win::HWND)>& body) {
-    sim::RunProcess([&] {
+    RunInProcess([&] {
       const win::HWND window = machine().windows.Create(102, nullptr);
       body(window);
       machine().windows.Destroy(window);
-      return 0;
     });
   }
 };

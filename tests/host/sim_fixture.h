@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <initializer_list>
 #include <string>
 
@@ -52,6 +53,11 @@ class SimTest : public ::testing::Test {
     machine().files.AddFile(kCapsulePath, "old capsule");
   }
   static void SetKorean() { machine().SetKorean(); }
+
+  // Runs `body` as the main thread of a process of its own.
+  static sim::ProcessResult RunInProcess(const std::function<void()>& body) {
+    return sim::RunProcess([&] { return body(), 0; });
+  }
 
   // A run that ended by itself, once its program had, with exit code 0.
   static sim::ProcessResult Ended(sim::ProcessResult result) {

@@ -202,39 +202,36 @@ TEST_F(UpdateRunTest, InitialisationAndUpdateStartTakeTheirStepsInOrder) {
                                {"Sleep", {1000}}}));
 }
 
-// Whatever the tool's exit code: the marker is written and the restart follows.
-TEST_F(UpdateRunTest, FlashToolRunsWithItsCommandLineInTheWorkingFolder) {
-  machine().processes.flashTool.exitCode = 1;
-  RunWithBios(u"47K31RA9");
-  EXPECT_TRUE(MarkerWritten());
-  EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
-  ASSERT_EQ(machine().processes.Flashes().size(), 1u);
-  const sim::FlashRecord& flash = machine().processes.Flashes()[0];
-  EXPECT_EQ(flash.commandLine,
-            "C:\\Program Files (x86)\\BIOSUPDATE\\WinFlash64.exe /cvar /bbl /sd /file 47K31RB4.cap /nodelay");
-  EXPECT_EQ(flash.currentDirectory, kWorkingFolder);
-  EXPECT_TRUE(flash.capsuleFound);
-  EXPECT_EQ(flash.capsuleBytes, kCapsuleBytes);
-  EXPECT_EQ(flash.atMs - kWorkerStartMs, 12000u);
-  // Started by its full path and in a console of its own.
-  const sim::CallRecord& create = machine().Calls()[machine().IndexOfCall("CreateProcessA", machine().IndexOfCall("SetCurrentDirectoryA"))];
-  EXPECT_EQ(create.args[0], sim::Arg(kFlashToolPath));
-  EXPECT_EQ(create.args[3], sim::Arg(0x10));
-  // It inherits an error mode that shows no crash box; the updater's own is put back after.
-  EXPECT_EQ(flash.errorMode, 0x8003u);
-  EXPECT_EQ(machine().errorMode, 0u);
-}
-
-// A tool that crashes ends at once under that mode (without it, Windows' error box would keep
-// it alive behind the locked screen, and the worker's wait would never end), and the run goes
-// on to the finish as for any exit code.
-TEST_F(UpdateRunTest, FlashToolThatCrashesEndsAtOnceAndTheRunRestarts) {
-  machine().processes.flashTool.crashes = true;
-  Ended(RunWithBios(u"47K31RA9"));
-  EXPECT_EQ(machine().FirstCall("PostMessageA").timeMs - kWorkerStartMs, 12000u);
-  EXPECT_TRUE(MarkerWritten());
-  EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
-  ExpectMachineRestored();
+// Whatever the tool's exit code, and if it crashes: the marker is written and the restart
+// follows. A tool that crashes ends at once under the error mode it inherits (without it,
+// Windows' error box would keep it alive behind the locked screen, and the worker's wait would
+// never end).
+TEST_F(UpdateRunTest, FlashToolRunsWithItsCommandLineInTheWorkingFolderAndTheRunRestartsEvenIfItCrashes) {
+  OnFreshMachines({false, true}, [&](bool crashes) {
+    machine().processes.flashTool.crashes = crashes;
+    if (!crashes) machine().processes.flashTool.exitCode = 1;
+    Ended(RunWithBios(u"47K31RA9"));
+    EXPECT_EQ(machine().FirstCall("PostMessageA").timeMs - kWorkerStartMs, crashes ? 12000u : 17000u);
+    EXPECT_TRUE(MarkerWritten());
+    EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
+    ASSERT_EQ(machine().processes.Flashes().size(), 1u);
+    const sim::FlashRecord& flash = machine().processes.Flashes()[0];
+    EXPECT_EQ(flash.commandLine,
+              "C:\\Program Files (x86)\\BIOSUPDATE\\WinFlash64.exe /cvar /bbl /sd /file 47K31RB4.cap /nodelay");
+    EXPECT_EQ(flash.currentDirectory, kWorkingFolder);
+    EXPECT_TRUE(flash.capsuleFound);
+    EXPECT_EQ(flash.capsuleBytes, kCapsuleBytes);
+    EXPECT_EQ(flash.atMs - kWorkerStartMs, 12000u);
+    // Started by its full path and in a console of its own.
+    const sim::CallRecord& create =
+        machine().Calls()[machine().IndexOfCall("CreateProcessA", machine().IndexOfCall("SetCurrentDirectoryA"))];
+    EXPECT_EQ(create.args[0], sim::Arg(kFlashToolPath));
+    EXPECT_EQ(create.args[3], sim::Arg(0x10));
+    // It inherits an error mode that shows no crash box; the updater's own is put back after.
+    EXPECT_EQ(flash.errorMode, 0x8003u);
+    EXPECT_EQ(machine().errorMode, 0u);
+    ExpectMachineRestored();
+  });
 }
 
 // The updater itself, crashing on its worker while the tool starts (an access violation, or the
@@ -368,10 +365,9 @@ TEST_F(UpdateRunTest, RefusalFinishesWithoutRestart) {
 // when each command has ended.
 TEST_F(UpdateRunTest, LockSwallowsEveryPressDuringEachBlockingStepUntilTheFinish) {
   constexpr std::uint64_t kCommandMs = 800;
-  sim::Program slowCommand;
-  slowCommand.runMs = kCommandMs;
-  machine().processes.Install("C:\\Windows\\System32\\taskkill.exe", slowCommand);
-  machine().processes.Install("C:\\Windows\\System32\\shutdown.exe", slowCommand);
+  for (const char* command : {"C:\\Windows\\System32\\taskkill.exe", "C:\\Windows\\System32\\shutdown.exe"}) {
+    machine().processes.Install(command, sim::Program{.runMs = kCommandMs, .onStart = {}});
+  }
   machine().SlowCall("WriteFile", 700);
   machine().SlowCall("EnumNext", 700);
   constexpr std::uint64_t kFirst = 100, kLast = 15000, kEvery = 100;
@@ -393,8 +389,9 @@ TEST_F(UpdateRunTest, LockSwallowsEveryPressDuringEachBlockingStepUntilTheFinish
   }
   EXPECT_EQ(presses, 2 * 150);
   // Each command took its time, and what follows it waited for its end.
-  const sim::SimProcess stop = machine().processes.Started("taskkill.exe").at(0);
-  EXPECT_EQ(machine().Calls()[machine().IndexOfCall("CreateFileA")].timeMs, stop.startedAtMs + kCommandMs);
+  const auto taskkill = machine().processes.Started("taskkill.exe");
+  ASSERT_EQ(taskkill.size(), 1u);
+  EXPECT_EQ(machine().FirstCall("CreateFileA").timeMs, taskkill[0].startedAtMs + kCommandMs);
   const sim::SimProcess shutdown = machine().processes.Started("shutdown.exe").at(0);
   EXPECT_EQ(machine().FirstCall("PostQuitMessage").timeMs, shutdown.startedAtMs + kCommandMs);
   // During the run: all six policies do nothing.
@@ -404,8 +401,6 @@ TEST_F(UpdateRunTest, LockSwallowsEveryPressDuringEachBlockingStepUntilTheFinish
     EXPECT_EQ(p.Action, win::PowerActionNone);
   }
   // Only the user's companion was stopped, by the stop command, before the flash tool was written.
-  const auto taskkill = machine().processes.Started("taskkill.exe");
-  ASSERT_EQ(taskkill.size(), 1u);
   EXPECT_EQ(taskkill[0].commandLine, "taskkill /F /IM Brindle.exe");
   EXPECT_EQ(taskkill[0].currentDirectory, "C:\\Windows\\System32");
 }
@@ -737,10 +732,9 @@ TEST_F(UpdateRunTest, BiosVersionIsUpperCasedInTheThreadsCodePageAndOnlyAStringC
     machine().wmi.biosVersions = {row.value};
     machine().wmi.versionType = row.type;
     std::string version = "not read";
-    sim::RunProcess([&] {
+    RunInProcess([&] {
       update::WmiConnection connection;
       version = update::QueryBiosVersion(connection);
-      return 0;
     });
     EXPECT_EQ(version, row.version);
   }

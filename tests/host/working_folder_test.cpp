@@ -29,10 +29,9 @@ TEST_F(WorkingFolderTest, UnknownProgramFilesFolderGivesNoPathAndTouchesNothing)
   std::string capsuleName;
   EXPECT_EQ(app::ExtractCapsule(capsuleName), PayloadResult::NotWritten);
   app::CleanUpWorkingFolder();
-  EXPECT_EQ(machine().CountCalls("DeleteFileA"), 0);
-  EXPECT_EQ(machine().CountCalls("RemoveDirectoryA"), 0);
-  EXPECT_EQ(machine().CountCalls("CreateDirectoryA"), 0);
-  EXPECT_EQ(machine().CountCalls("CreateFileA"), 0);
+  for (const char* call : {"DeleteFileA", "RemoveDirectoryA", "CreateDirectoryA", "CreateFileA"}) {
+    EXPECT_EQ(machine().CountCalls(call), 0) << call;
+  }
 }
 
 TEST_F(WorkingFolderTest, PathThatWouldNotFitIn260BytesIsRefused) {
