@@ -144,73 +144,63 @@ const char kWrongGuid[] = "capsule GUID is not 3B6686BD-0D76-4030-B70E-B5519E2FC
 
 INSTANTIATE_TEST_SUITE_P(
     Fields, CapsuleCorruption,
-    testing::Values(Corruption{"GuidFirstByte", [](Bytes& b) { b[0] ^= 1; }, kWrongGuid},
-                    Corruption{"GuidData2", [](Bytes& b) { std::swap(b[4], b[5]); }, kWrongGuid},
-                    Corruption{"GuidLastByte", [](Bytes& b) { b[15] ^= 0x80; }, kWrongGuid},
-                    Corruption{"HeaderSize64", [](Bytes& b) { Write32(b, 16, 64); },
-                               "HeaderSize is 64, expected 80"},
-                    Corruption{"PersistFlagCleared", [](Bytes& b) { Write32(b, 20, 0); },
-                               "Flags lack CAPSULE_FLAGS_PERSIST_ACROSS_RESET (0x00010000)"},
-                    Corruption{"OnlyOtherFlags", [](Bytes& b) { Write32(b, 20, 0x00060000); },
-                               "Flags lack CAPSULE_FLAGS_PERSIST_ACROSS_RESET (0x00010000)"},
-                    Corruption{"ImageSizeOneMore", [](Bytes& b) { Write32(b, 24, kFileSize + 1); },
-                               "CapsuleImageSize is 4259921 but the file has 4259920 bytes"},
-                    Corruption{"ImageSizeOneLess", [](Bytes& b) { Write32(b, 24, kFileSize - 1); },
-                               "CapsuleImageSize is 4259919 but the file has 4259920 bytes"},
-                    Corruption{"TruncatedByOne", [](Bytes& b) { b.pop_back(); },
-                               "CapsuleImageSize is 4259920 but the file has 4259919 bytes"},
-                    Corruption{"SignatureFirstByte", [](Bytes& b) { b[120] = 'X'; },
-                               "no firmware volume signature \"_FVH\" at offset 120"},
-                    Corruption{"SignatureLastByte", [](Bytes& b) { b[123] = 'h'; },
-                               "no firmware volume signature \"_FVH\" at offset 120"},
-                    Corruption{"EndsBeforeSignature", CutTo(122),
-                               "no firmware volume signature \"_FVH\" at offset 120"},
-                    Corruption{"TruncatedInsideHeader", [](Bytes& b) { b.resize(27); },
-                               "file too short for a capsule header (27 bytes)"},
-                    Corruption{"Empty", [](Bytes& b) { b.clear(); },
-                               "file too short for a capsule header (0 bytes)"},
-                    // The volume header, one field at a time, the checksum made right again.
-                    Corruption{"FvCutInFixedFields", CutTo(kFv + 50),
-                               "firmware volume header is cut: its fixed fields need 56 bytes, "
-                               "the file holds 50 after the capsule header"},
-                    Corruption{"FvReservedByteSet", [](Bytes& b) { b[kFv + 54] = 1; },
-                               "firmware volume Checksum is 0xE27E: the header's 16-bit words "
-                               "sum to 0x0001, expected 0x0000"},
-                    Corruption{"FvHeaderLengthWithoutTerminator", Resealed([](Bytes& b) { Write16(b, kFv + 48, 62); }),
-                               "firmware volume HeaderLength is 62, expected an even number of "
-                               "at least 64"},
-                    Corruption{"FvHeaderLengthOdd", Resealed([](Bytes& b) { Write16(b, kFv + 48, 73); }),
-                               "firmware volume HeaderLength is 73, expected an even number of "
-                               "at least 64"},
-                    Corruption{"FvHeaderLengthPastFile",
-                               [](Bytes& b) {
-                                 CutTo(kFv + 64)(b);
-                                 Write32(b, kFv + 32, 64);
-                                 Write32(b, kFv + 56, 1);
-                                 Write32(b, kFv + 60, 64);
-                               },
-                               "firmware volume HeaderLength is 72 but the file holds 64 bytes "
-                               "after the capsule header"},
-                    Corruption{"FvRevision1", Resealed([](Bytes& b) { b[kFv + 55] = 1; }),
-                               "firmware volume Revision is 1, expected 2"},
-                    Corruption{"FvLengthPastFile",
-                               [](Bytes& b) { WriteFvLength(b, kFileSize - kFv + 4096); },
-                               "firmware volume FvLength is 4263936 but CapsuleImageSize 4259920 "
-                               "less HeaderSize 80 leaves 4259840"},
-                    Corruption{"FvLengthAbove4GB",
-                               [](Bytes& b) { WriteFvLength(b, (1ull << 32) + kFileSize - kFv); },
-                               "firmware volume FvLength is 4299227136 but CapsuleImageSize "
-                               "4259920 less HeaderSize 80 leaves 4259840"},
-                    Corruption{"FvBlockMapUnterminated", Resealed([](Bytes& b) { Write32(b, kFv + 64, 1); }),
-                               "firmware volume block map has no {0, 0} entry within "
-                               "HeaderLength 72"},
-                    Corruption{"FvBlockMapShort", Resealed([](Bytes& b) { Write32(b, kFv + 56, 1039); }),
-                               "firmware volume block map covers 4255744 bytes, FvLength is "
-                               "4259840"},
-                    Corruption{"FvFileSystemUnknown", Resealed([](Bytes& b) { b[kFv + 16] ^= 0x01; }),
-                               "firmware volume FileSystemGuid is 8C8CE579-8A3D-4F1C-9935-"
-                               "896185C32DD3, expected 8C8CE578-8A3D-4F1C-9935-896185C32DD3 or "
-                               "5473C07A-3DCB-4DCA-BD6F-1E9689E7349A"}),
+    testing::Values(
+        Corruption{"GuidFirstByte", [](Bytes& b) { b[0] ^= 1; }, kWrongGuid},
+        Corruption{"GuidData2", [](Bytes& b) { std::swap(b[4], b[5]); }, kWrongGuid},
+        Corruption{"GuidLastByte", [](Bytes& b) { b[15] ^= 0x80; }, kWrongGuid},
+        Corruption{"HeaderSize64", [](Bytes& b) { Write32(b, 16, 64); }, "HeaderSize is 64, expected 80"},
+        Corruption{"PersistFlagCleared", [](Bytes& b) { Write32(b, 20, 0); },
+                   "Flags lack CAPSULE_FLAGS_PERSIST_ACROSS_RESET (0x00010000)"},
+        Corruption{"OnlyOtherFlags", [](Bytes& b) { Write32(b, 20, 0x00060000); },
+                   "Flags lack CAPSULE_FLAGS_PERSIST_ACROSS_RESET (0x00010000)"},
+        Corruption{"ImageSizeOneMore", [](Bytes& b) { Write32(b, 24, kFileSize + 1); },
+                   "CapsuleImageSize is 4259921 but the file has 4259920 bytes"},
+        Corruption{"ImageSizeOneLess", [](Bytes& b) { Write32(b, 24, kFileSize - 1); },
+                   "CapsuleImageSize is 4259919 but the file has 4259920 bytes"},
+        Corruption{"TruncatedByOne", [](Bytes& b) { b.pop_back(); },
+                   "CapsuleImageSize is 4259920 but the file has 4259919 bytes"},
+        Corruption{"SignatureFirstByte", [](Bytes& b) { b[120] = 'X'; },
+                   "no firmware volume signature \"_FVH\" at offset 120"},
+        Corruption{"SignatureLastByte", [](Bytes& b) { b[123] = 'h'; },
+                   "no firmware volume signature \"_FVH\" at offset 120"},
+        Corruption{"EndsBeforeSignature", CutTo(122), "no firmware volume signature \"_FVH\" at offset 120"},
+        Corruption{"TruncatedInsideHeader", [](Bytes& b) { b.resize(27); },
+                   "file too short for a capsule header (27 bytes)"},
+        Corruption{"Empty", [](Bytes& b) { b.clear(); }, "file too short for a capsule header (0 bytes)"},
+        // The volume header, one field at a time, the checksum made right again.
+        Corruption{"FvCutInFixedFields", CutTo(kFv + 50),
+                   "firmware volume header is cut: its fixed fields need 56 bytes, "
+                   "the file holds 50 after the capsule header"},
+        Corruption{"FvReservedByteSet", [](Bytes& b) { b[kFv + 54] = 1; },
+                   "firmware volume Checksum is 0xE27E: the header's 16-bit words sum to 0x0001, expected 0x0000"},
+        Corruption{"FvHeaderLengthWithoutTerminator", Resealed([](Bytes& b) { Write16(b, kFv + 48, 62); }),
+                   "firmware volume HeaderLength is 62, expected an even number of at least 64"},
+        Corruption{"FvHeaderLengthOdd", Resealed([](Bytes& b) { Write16(b, kFv + 48, 73); }),
+                   "firmware volume HeaderLength is 73, expected an even number of at least 64"},
+        Corruption{"FvHeaderLengthPastFile",
+                   [](Bytes& b) {
+                     CutTo(kFv + 64)(b);
+                     Write32(b, kFv + 32, 64);
+                     Write32(b, kFv + 56, 1);
+                     Write32(b, kFv + 60, 64);
+                   },
+                   "firmware volume HeaderLength is 72 but the file holds 64 bytes after the capsule header"},
+        Corruption{"FvRevision1", Resealed([](Bytes& b) { b[kFv + 55] = 1; }),
+                   "firmware volume Revision is 1, expected 2"},
+        Corruption{"FvLengthPastFile", [](Bytes& b) { WriteFvLength(b, kFileSize - kFv + 4096); },
+                   "firmware volume FvLength is 4263936 but CapsuleImageSize 4259920 "
+                   "less HeaderSize 80 leaves 4259840"},
+        Corruption{"FvLengthAbove4GB", [](Bytes& b) { WriteFvLength(b, (1ull << 32) + kFileSize - kFv); },
+                   "firmware volume FvLength is 4299227136 but CapsuleImageSize "
+                   "4259920 less HeaderSize 80 leaves 4259840"},
+        Corruption{"FvBlockMapUnterminated", Resealed([](Bytes& b) { Write32(b, kFv + 64, 1); }),
+                   "firmware volume block map has no {0, 0} entry within HeaderLength 72"},
+        Corruption{"FvBlockMapShort", Resealed([](Bytes& b) { Write32(b, kFv + 56, 1039); }),
+                   "firmware volume block map covers 4255744 bytes, FvLength is 4259840"},
+        Corruption{"FvFileSystemUnknown", Resealed([](Bytes& b) { b[kFv + 16] ^= 0x01; }),
+                   "firmware volume FileSystemGuid is 8C8CE579-8A3D-4F1C-9935-"
+                   "896185C32DD3, expected 8C8CE578-8A3D-4F1C-9935-896185C32DD3 or "
+                   "5473C07A-3DCB-4DCA-BD6F-1E9689E7349A"}),
     CaseName);
 
 // A supplied capsule is judged by its own headers: other sizes, extra flags, a block map of
@@ -290,8 +280,7 @@ TEST_P(FlashToolCorruption, IsRejectedSayingWhy) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, FlashToolCorruption,
     testing::Values(
-        Corruption{"Empty", [](Bytes& b) { b.clear(); },
-                   "file too short for an executable (0 bytes)"},
+        Corruption{"Empty", [](Bytes& b) { b.clear(); }, "file too short for an executable (0 bytes)"},
         Corruption{"WebPage",
                    [](Bytes& b) {
                      const std::string page = "<!DOCTYPE html><title>404 Not Found</title>";
@@ -303,10 +292,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "truncated: the PE header ends at byte 1032 but the file has 1024 bytes"},
         Corruption{"PeOffsetWraps", [](Bytes& b) { Write32(b, 0x3C, 0xFFFFFFFF); },
                    "truncated: the PE header ends at byte 4294967319 but the file has 1024 bytes"},
-        Corruption{"NoPeSignature", [](Bytes& b) { b[kPe + 1] = 'X'; },
-                   "no \"PE\\0\\0\" signature at offset 64"},
-        Corruption{"I386", [](Bytes& b) { Write16(b, kPe + 4, 0x014C); },
-                   "machine is 0x014C, expected 0x8664 (AMD64)"},
+        Corruption{"NoPeSignature", [](Bytes& b) { b[kPe + 1] = 'X'; }, "no \"PE\\0\\0\" signature at offset 64"},
+        Corruption{"I386", [](Bytes& b) { Write16(b, kPe + 4, 0x014C); }, "machine is 0x014C, expected 0x8664 (AMD64)"},
         Corruption{"OptionalHeaderTooSmall", [](Bytes& b) { Write16(b, kPe + 20, 64); },
                    "optional header is 64 bytes, too small for a subsystem field"},
         Corruption{"Pe32", [](Bytes& b) { Write16(b, kOptional, 0x10B); },

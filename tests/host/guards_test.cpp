@@ -149,14 +149,11 @@ TEST_F(PowerGuardTest, RestoreWithNoSavedCopyWritesNothing) {
 
 // ----- the input lock -----
 
-struct HookCase {
-  win::UINT message;
-  bool keyboardSwallows;
-  bool mouseSwallows;
-};
-
 TEST(InputLock, DecidesByTheMessageNumberAlone) {
-  const HookCase cases[] = {
+  const struct {
+    win::UINT message;
+    bool keyboardSwallows, mouseSwallows;
+  } cases[] = {
       {win::WM_KEYDOWN, true, false},        {win::WM_SYSKEYDOWN, true, false},
       {win::WM_KEYUP, false, false},         {win::WM_SYSKEYUP, false, false},
       {win::WM_LBUTTONDOWN, false, true},    {win::WM_LBUTTONUP, false, true},
@@ -166,7 +163,7 @@ TEST(InputLock, DecidesByTheMessageNumberAlone) {
       {win::WM_MBUTTONUP, false, false},     {win::WM_MOUSEWHEEL, false, false},
       {win::WM_XBUTTONDOWN, false, false},   {0x020E /* WM_MOUSEHWHEEL */, false, false},
   };
-  for (const HookCase& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(guards::SwallowsKeyboardMessage(c.message), c.keyboardSwallows) << c.message;
     EXPECT_EQ(guards::SwallowsMouseMessage(c.message), c.mouseSwallows) << c.message;
   }

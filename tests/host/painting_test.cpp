@@ -35,15 +35,12 @@ class PaintingTest : public SimTest {
   }
 };
 
-struct ScreenCase {
-  int width;
-  int height;
-  int x0;
-  int y0;
-};
-
 TEST_F(PaintingTest, PictureIsCopiedInOneTransferToTheCentreOfEachScreen) {
-  for (const ScreenCase& c : {ScreenCase{640, 480, 0, 0}, ScreenCase{1024, 768, 192, 144}, ScreenCase{1023, 767, 191, 143}}) {
+  const struct {
+    int width, height, x0, y0;
+  } screens[] = {{640, 480, 0, 0}, {1024, 768, 192, 144}, {1023, 767, 191, 143}};
+  for (const auto& c : screens) {
+    SCOPED_TRACE(c.width);
     SetUp();
     machine().windows.SetScreenSize(c.width, c.height);
     RunRefusal();
@@ -55,7 +52,7 @@ TEST_F(PaintingTest, PictureIsCopiedInOneTransferToTheCentreOfEachScreen) {
                 std::make_tuple(c.x0, c.y0, 640, 480, 0, 0));
       EXPECT_EQ(blit.source, "bitmap 135");
     }
-    EXPECT_GT(frames, 100) << c.width;  // ten frames a second for about 12 s
+    EXPECT_GT(frames, 100);  // ten frames a second for about 12 s
     EXPECT_EQ(machine().windows.WindowsCreated()[0].rect.right, c.width);
   }
 }

@@ -26,6 +26,11 @@ class StartupTest : public SimTest {
     machine().registry.SetValue(kRunKey, "BIOSUpdate", {1, "C:\\BIOSUpdate.exe 1"});
     machine().registry.SetValue(kRunKey, "Other", {1, "other.exe"});
   }
+  // Runs the program and answers its question No.
+  static sim::ProcessResult RunDeclined(const char* arguments = "") {
+    machine().windows.ScriptAnswer(win::IDNO);
+    return sim::RunProcess(arguments);
+  }
   static bool RunValuePresent() { return machine().registry.ValueOf(kRunKey, "BIOSUpdate").has_value(); }
   // The calls that the run made in this order (other calls may lie between them).
   static void ExpectInOrder(const std::vector<std::string>& expected) {
@@ -68,8 +73,7 @@ class UpdateModeArguments : public StartupTest, public ::testing::WithParamInter
 
 TEST_P(UpdateModeArguments, AskTheQuestionAndNoChangesNothingButTheWorkingFolder) {
   LeaveEarlierRun();
-  machine().windows.ScriptAnswer(win::IDNO);
-  Ended(sim::RunProcess(GetParam()));
+  Ended(RunDeclined(GetParam()));
   ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
   const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[0];
   EXPECT_EQ(box.caption, "BIOS update");
@@ -93,8 +97,7 @@ INSTANTIATE_TEST_SUITE_P(Arguments, UpdateModeArguments,
 // ----- the order of the start-up -----
 
 TEST_F(StartupTest, UpdateModeStartsUpInOrder) {
-  machine().windows.ScriptAnswer(win::IDNO);
-  sim::RunProcess("");
+  RunDeclined();
   ExpectInOrder({"InitCommonControls", "AfxEnableControlContainer", "CreateMutexA",
                  "IsWow64Process", "CoInitialize", "CoInitializeSecurity", "DoModal",
                  "MessageBoxA", "PostMessageA", "PostQuitMessage", "ProcessEnd"});
@@ -116,8 +119,7 @@ TEST_F(StartupTest, UpdateModeStartsUpInOrder) {
 TEST_F(StartupTest, DllSearchIsRestrictedFirstWithOrWithoutSetDefaultDllDirectories) {
   OnFreshMachines({true, false}, [&](bool present) {
     if (!present) machine().FailCall("SetDefaultDllDirectories", {.error = 127});
-    machine().windows.ScriptAnswer(win::IDNO);
-    sim::RunProcess("");
+    RunDeclined();
     std::vector<Expected> expected{{"ProcessStart"}, {"SetDefaultDllDirectories", {0x800}}};
     if (!present) expected.push_back({"SetDllDirectoryA", {""}});
     expected.push_back({"InitCommonControls"});
@@ -165,8 +167,7 @@ INSTANTIATE_TEST_SUITE_P(Arguments, SecondInstance, ::testing::Values("", "1", "
 
 TEST_F(StartupTest, InstanceNameIsFreeAgainAfterTheProcessEnds) {
   sim::RunProcess("1");
-  machine().windows.ScriptAnswer(win::IDNO);
-  sim::RunProcess("");
+  RunDeclined();
   EXPECT_EQ(machine().windows.MessageBoxes().size(), 1u);
 }
 
@@ -221,8 +222,7 @@ TEST_F(StartupTest, CaptionFollowsTheExecutablesName) {
 
 TEST_F(StartupTest, PositiveSecurityResultCountsAsSuccess) {
   machine().FailCall("CoInitializeSecurity", {.error = 1});  // S_FALSE: a success
-  machine().windows.ScriptAnswer(win::IDNO);
-  sim::RunProcess("");
+  RunDeclined();
   ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
   EXPECT_EQ(machine().windows.MessageBoxes()[0].caption, "BIOS update");
 }
@@ -230,8 +230,7 @@ TEST_F(StartupTest, PositiveSecurityResultCountsAsSuccess) {
 // ----- the controller window up to the answer -----
 
 TEST_F(StartupTest, WindowGetsIconToolStyleAndTitleBeforeTheQuestion) {
-  machine().windows.ScriptAnswer(win::IDNO);
-  sim::RunProcess("");
+  RunDeclined();
   ASSERT_EQ(machine().windows.WindowsCreated().size(), 1u);
   const sim::Window& window = machine().windows.WindowsCreated()[0];
   EXPECT_EQ(window.templateId, 102u);
@@ -249,8 +248,7 @@ TEST_F(StartupTest, WindowGetsIconToolStyleAndTitleBeforeTheQuestion) {
 
 TEST_F(StartupTest, KoreanSystemGetsKoreanTitleAndQuestionUnderTheEnglishCaption) {
   SetKorean();
-  machine().windows.ScriptAnswer(win::IDNO);
-  sim::RunProcess("");
+  RunDeclined();
   ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
   EXPECT_EQ(machine().windows.MessageBoxes()[0].caption, "BIOS update");
   EXPECT_EQ(machine().windows.MessageBoxes()[0].text.size(), 267u);
@@ -258,8 +256,7 @@ TEST_F(StartupTest, KoreanSystemGetsKoreanTitleAndQuestionUnderTheEnglishCaption
 }
 
 TEST_F(StartupTest, NoAnswerQuitsThroughTheQuitMessage) {
-  machine().windows.ScriptAnswer(win::IDNO);
-  sim::RunProcess("");
+  RunDeclined();
   const int post = machine().IndexOfCall("PostMessageA");
   ASSERT_GE(post, 0);
   EXPECT_EQ(machine().Calls()[post].Text(), "2055 0");

@@ -158,24 +158,12 @@ TEST_F(TextsTest, EnglishOnlyTextsDoNotAskTheSystem) {
   EXPECT_EQ(machine().CountCalls("GetSystemDefaultLCID"), 0);
 }
 
-struct NameCase {
-  const char* path;
-  const char* name;
-};
-
-std::ostream& operator<<(std::ostream& os, const NameCase& c) { return os << c.path; }
-
-class ApplicationName : public ::testing::TestWithParam<NameCase> {};
-
-TEST_P(ApplicationName, IsTheFileNameWithoutExtension) {
-  EXPECT_EQ(ui::ApplicationNameFromPath(GetParam().path), GetParam().name);
+TEST(ApplicationName, IsTheFileNameWithoutExtension) {
+  const std::pair<const char*, const char*> paths[] = {{"C:\\Users\\User\\Downloads\\BIOSUpdate.exe", "BIOSUpdate"},
+                                                       {"C:\\Tools\\bios.v2\\Renamed.Copy.exe", "Renamed.Copy"},
+                                                       {"Z:/wine/BIOSUpdate.EXE", "BIOSUpdate"},
+                                                       {"C:\\NoExtension", "NoExtension"}};
+  for (const auto& [path, name] : paths) EXPECT_EQ(ui::ApplicationNameFromPath(path), name) << path;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, ApplicationName,
-    ::testing::Values(NameCase{"C:\\Users\\User\\Downloads\\BIOSUpdate.exe", "BIOSUpdate"},
-                      NameCase{"C:\\Tools\\bios.v2\\Renamed.Copy.exe", "Renamed.Copy"},
-                      NameCase{"Z:/wine/BIOSUpdate.EXE", "BIOSUpdate"},
-                      NameCase{"C:\\NoExtension", "NoExtension"}));
 
 }  // namespace
