@@ -56,10 +56,13 @@ class SimTest : public ::testing::Test {
 
   // Runs `body` as the main thread of a process of its own.
   static sim::ProcessResult RunInProcess(const std::function<void()>& body) {
-    return sim::RunProcess([&] { return body(), 0; });
+    return sim::RunProcess([&] {
+      body();
+      return 0;
+    });
   }
 
-  // A run that ended by itself, once its program had, with exit code 0.
+  // A run that ended by itself, not stalled, with exit code 0; handed back for further checks.
   static sim::ProcessResult Ended(sim::ProcessResult result) {
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_FALSE(result.stalled);
