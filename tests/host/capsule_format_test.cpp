@@ -49,6 +49,22 @@ void Reseal(Bytes& b) {
   Write16(b, kFv + 50, static_cast<std::uint16_t>(0x10000 - (sum & 0xFFFF)));
 }
 
+// A change to the volume header, resealed.
+std::function<void(Bytes&)> Resealed(std::function<void(Bytes&)> change) {
+  return [change](Bytes& b) {
+    change(b);
+    Reseal(b);
+  };
+}
+
+// The file cut to `size` bytes, CapsuleImageSize made to match.
+std::function<void(Bytes&)> CutTo(std::size_t size) {
+  return [size](Bytes& b) {
+    b.resize(size);
+    Write32(b, 24, static_cast<std::uint32_t>(size));
+  };
+}
+
 // FvLength (u64 at 32 in the volume), resealed.
 void WriteFvLength(Bytes& b, std::uint64_t length) {
   Write32(b, kFv + 32, static_cast<std::uint32_t>(length));
@@ -112,6 +128,7 @@ struct Corruption {
 };
 
 void PrintTo(const Corruption& corruption, std::ostream* os) { *os << corruption.name; }
+std::string CaseName(const testing::TestParamInfo<Corruption>& test) { return test.param.name; }
 
 class CapsuleCorruption : public testing::TestWithParam<Corruption> {};
 
@@ -127,107 +144,64 @@ const char kWrongGuid[] = "capsule GUID is not 3B6686BD-0D76-4030-B70E-B5519E2FC
 
 INSTANTIATE_TEST_SUITE_P(
     Fields, CapsuleCorruption,
-    testing::Values(Corruption{"GuidFirstByte", [](Bytes& b) { b[0] ^= 1; }, kWrongGuid},
-                    Corruption{"GuidData2", [](Bytes& b) { std::swap(b[4], b[5]); }, kWrongGuid},
-                    Corruption{"GuidLastByte", [](Bytes& b) { b[15] ^= 0x80; }, kWrongGuid},
-                    Corruption{"HeaderSize64", [](Bytes& b) { Write32(b, 16, 64); },
-                               "HeaderSize is 64, expected 80"},
-                    Corruption{"PersistFlagCleared", [](Bytes& b) { Write32(b, 20, 0); },
-                               "Flags lack CAPSULE_FLAGS_PERSIST_ACROSS_RESET (0x00010000)"},
-                    Corruption{"OnlyOtherFlags", [](Bytes& b) { Write32(b, 20, 0x00060000); },
-                               "Flags lack CAPSULE_FLAGS_PERSIST_ACROSS_RESET (0x00010000)"},
-                    Corruption{"ImageSizeOneMore", [](Bytes& b) { Write32(b, 24, kFileSize + 1); },
-                               "CapsuleImageSize is 4259921 but the file has 4259920 bytes"},
-                    Corruption{"ImageSizeOneLess", [](Bytes& b) { Write32(b, 24, kFileSize - 1); },
-                               "CapsuleImageSize is 4259919 but the file has 4259920 bytes"},
-                    Corruption{"TruncatedByOne", [](Bytes& b) { b.pop_back(); },
-                               "CapsuleImageSize is 4259920 but the file has 4259919 bytes"},
-                    Corruption{"SignatureFirstByte", [](Bytes& b) { b[120] = 'X'; },
-                               "no firmware volume signature \"_FVH\" at offset 120"},
-                    Corruption{"SignatureLastByte", [](Bytes& b) { b[123] = 'h'; },
-                               "no firmware volume signature \"_FVH\" at offset 120"},
-                    Corruption{"EndsBeforeSignature",
-                               [](Bytes& b) {
-                                 b.resize(122);
-                                 Write32(b, 24, 122);
-                               },
-                               "no firmware volume signature \"_FVH\" at offset 120"},
-                    Corruption{"TruncatedInsideHeader", [](Bytes& b) { b.resize(27); },
-                               "file too short for a capsule header (27 bytes)"},
-                    Corruption{"Empty", [](Bytes& b) { b.clear(); },
-                               "file too short for a capsule header (0 bytes)"},
-                    // The volume header, one field at a time, the checksum made right again.
-                    Corruption{"FvCutInFixedFields",
-                               [](Bytes& b) {
-                                 b.resize(kFv + 50);
-                                 Write32(b, 24, kFv + 50);
-                               },
-                               "firmware volume header is cut: its fixed fields need 56 bytes, "
-                               "the file holds 50 after the capsule header"},
-                    Corruption{"FvReservedByteSet", [](Bytes& b) { b[kFv + 54] = 1; },
-                               "firmware volume Checksum is 0xE27E: the header's 16-bit words "
-                               "sum to 0x0001, expected 0x0000"},
-                    Corruption{"FvHeaderLengthWithoutTerminator",
-                               [](Bytes& b) {
-                                 Write16(b, kFv + 48, 62);
-                                 Reseal(b);
-                               },
-                               "firmware volume HeaderLength is 62, expected an even number of "
-                               "at least 64"},
-                    Corruption{"FvHeaderLengthOdd",
-                               [](Bytes& b) {
-                                 Write16(b, kFv + 48, 73);
-                                 Reseal(b);
-                               },
-                               "firmware volume HeaderLength is 73, expected an even number of "
-                               "at least 64"},
-                    Corruption{"FvHeaderLengthPastFile",
-                               [](Bytes& b) {
-                                 b.resize(kFv + 64);
-                                 Write32(b, 24, kFv + 64);
-                                 Write32(b, kFv + 32, 64);
-                                 Write32(b, kFv + 56, 1);
-                                 Write32(b, kFv + 60, 64);
-                               },
-                               "firmware volume HeaderLength is 72 but the file holds 64 bytes "
-                               "after the capsule header"},
-                    Corruption{"FvRevision1",
-                               [](Bytes& b) {
-                                 b[kFv + 55] = 1;
-                                 Reseal(b);
-                               },
-                               "firmware volume Revision is 1, expected 2"},
-                    Corruption{"FvLengthPastFile",
-                               [](Bytes& b) { WriteFvLength(b, kFileSize - kFv + 4096); },
-                               "firmware volume FvLength is 4263936 but CapsuleImageSize 4259920 "
-                               "less HeaderSize 80 leaves 4259840"},
-                    Corruption{"FvLengthAbove4GB",
-                               [](Bytes& b) { WriteFvLength(b, (1ull << 32) + kFileSize - kFv); },
-                               "firmware volume FvLength is 4299227136 but CapsuleImageSize "
-                               "4259920 less HeaderSize 80 leaves 4259840"},
-                    Corruption{"FvBlockMapUnterminated",
-                               [](Bytes& b) {
-                                 Write32(b, kFv + 64, 1);
-                                 Reseal(b);
-                               },
-                               "firmware volume block map has no {0, 0} entry within "
-                               "HeaderLength 72"},
-                    Corruption{"FvBlockMapShort",
-                               [](Bytes& b) {
-                                 Write32(b, kFv + 56, 1039);
-                                 Reseal(b);
-                               },
-                               "firmware volume block map covers 4255744 bytes, FvLength is "
-                               "4259840"},
-                    Corruption{"FvFileSystemUnknown",
-                               [](Bytes& b) {
-                                 b[kFv + 16] ^= 0x01;
-                                 Reseal(b);
-                               },
-                               "firmware volume FileSystemGuid is 8C8CE579-8A3D-4F1C-9935-"
-                               "896185C32DD3, expected 8C8CE578-8A3D-4F1C-9935-896185C32DD3 or "
-                               "5473C07A-3DCB-4DCA-BD6F-1E9689E7349A"}),
-    [](const testing::TestParamInfo<Corruption>& test) { return std::string(test.param.name); });
+    testing::Values(
+        Corruption{"GuidFirstByte", [](Bytes& b) { b[0] ^= 1; }, kWrongGuid},
+        Corruption{"GuidData2", [](Bytes& b) { std::swap(b[4], b[5]); }, kWrongGuid},
+        Corruption{"GuidLastByte", [](Bytes& b) { b[15] ^= 0x80; }, kWrongGuid},
+        Corruption{"HeaderSize64", [](Bytes& b) { Write32(b, 16, 64); }, "HeaderSize is 64, expected 80"},
+        Corruption{"PersistFlagCleared", [](Bytes& b) { Write32(b, 20, 0); },
+                   "Flags lack CAPSULE_FLAGS_PERSIST_ACROSS_RESET (0x00010000)"},
+        Corruption{"OnlyOtherFlags", [](Bytes& b) { Write32(b, 20, 0x00060000); },
+                   "Flags lack CAPSULE_FLAGS_PERSIST_ACROSS_RESET (0x00010000)"},
+        Corruption{"ImageSizeOneMore", [](Bytes& b) { Write32(b, 24, kFileSize + 1); },
+                   "CapsuleImageSize is 4259921 but the file has 4259920 bytes"},
+        Corruption{"ImageSizeOneLess", [](Bytes& b) { Write32(b, 24, kFileSize - 1); },
+                   "CapsuleImageSize is 4259919 but the file has 4259920 bytes"},
+        Corruption{"TruncatedByOne", [](Bytes& b) { b.pop_back(); },
+                   "CapsuleImageSize is 4259920 but the file has 4259919 bytes"},
+        Corruption{"SignatureFirstByte", [](Bytes& b) { b[120] = 'X'; },
+                   "no firmware volume signature \"_FVH\" at offset 120"},
+        Corruption{"SignatureLastByte", [](Bytes& b) { b[123] = 'h'; },
+                   "no firmware volume signature \"_FVH\" at offset 120"},
+        Corruption{"EndsBeforeSignature", CutTo(122), "no firmware volume signature \"_FVH\" at offset 120"},
+        Corruption{"TruncatedInsideHeader", [](Bytes& b) { b.resize(27); },
+                   "file too short for a capsule header (27 bytes)"},
+        Corruption{"Empty", [](Bytes& b) { b.clear(); }, "file too short for a capsule header (0 bytes)"},
+        // The volume header, one field at a time, the checksum made right again.
+        Corruption{"FvCutInFixedFields", CutTo(kFv + 50),
+                   "firmware volume header is cut: its fixed fields need 56 bytes, "
+                   "the file holds 50 after the capsule header"},
+        Corruption{"FvReservedByteSet", [](Bytes& b) { b[kFv + 54] = 1; },
+                   "firmware volume Checksum is 0xE27E: the header's 16-bit words sum to 0x0001, expected 0x0000"},
+        Corruption{"FvHeaderLengthWithoutTerminator", Resealed([](Bytes& b) { Write16(b, kFv + 48, 62); }),
+                   "firmware volume HeaderLength is 62, expected an even number of at least 64"},
+        Corruption{"FvHeaderLengthOdd", Resealed([](Bytes& b) { Write16(b, kFv + 48, 73); }),
+                   "firmware volume HeaderLength is 73, expected an even number of at least 64"},
+        Corruption{"FvHeaderLengthPastFile",
+                   [](Bytes& b) {
+                     CutTo(kFv + 64)(b);
+                     Write32(b, kFv + 32, 64);
+                     Write32(b, kFv + 56, 1);
+                     Write32(b, kFv + 60, 64);
+                   },
+                   "firmware volume HeaderLength is 72 but the file holds 64 bytes after the capsule header"},
+        Corruption{"FvRevision1", Resealed([](Bytes& b) { b[kFv + 55] = 1; }),
+                   "firmware volume Revision is 1, expected 2"},
+        Corruption{"FvLengthPastFile", [](Bytes& b) { WriteFvLength(b, kFileSize - kFv + 4096); },
+                   "firmware volume FvLength is 4263936 but CapsuleImageSize 4259920 "
+                   "less HeaderSize 80 leaves 4259840"},
+        Corruption{"FvLengthAbove4GB", [](Bytes& b) { WriteFvLength(b, (1ull << 32) + kFileSize - kFv); },
+                   "firmware volume FvLength is 4299227136 but CapsuleImageSize "
+                   "4259920 less HeaderSize 80 leaves 4259840"},
+        Corruption{"FvBlockMapUnterminated", Resealed([](Bytes& b) { Write32(b, kFv + 64, 1); }),
+                   "firmware volume block map has no {0, 0} entry within HeaderLength 72"},
+        Corruption{"FvBlockMapShort", Resealed([](Bytes& b) { Write32(b, kFv + 56, 1039); }),
+                   "firmware volume block map covers 4255744 bytes, FvLength is 4259840"},
+        Corruption{"FvFileSystemUnknown", Resealed([](Bytes& b) { b[kFv + 16] ^= 0x01; }),
+                   "firmware volume FileSystemGuid is 8C8CE579-8A3D-4F1C-9935-"
+                   "896185C32DD3, expected 8C8CE578-8A3D-4F1C-9935-896185C32DD3 or "
+                   "5473C07A-3DCB-4DCA-BD6F-1E9689E7349A"}),
+    CaseName);
 
 // A supplied capsule is judged by its own headers: other sizes, extra flags, a block map of
 // several runs, a volume of the third file system are fine.
@@ -240,23 +214,19 @@ TEST(CapsuleFormat, AcceptsConsistentCapsulesOfOtherShapes) {
       {"extra flag bits", [](Bytes& b) { Write32(b, 20, 0x00030000); }},
       {"smaller image", [](Bytes& b) { Shrink(b, 1, 4096); }},
       {"header the whole volume", [](Bytes& b) { Shrink(b, 1, 72); }},
-      {"two runs of blocks",
-       [](Bytes& b) {
+      {"two runs of blocks", Resealed([](Bytes& b) {
          Write16(b, kFv + 48, 80);
          Write32(b, kFv + 56, 1039);
          Write32(b, kFv + 64, 2);
          Write32(b, kFv + 68, 0x800);
          Write32(b, kFv + 72, 0);
          Write32(b, kFv + 76, 0);
-         Reseal(b);
-       }},
-      {"file system 3",
-       [](Bytes& b) {
+       })},
+      {"file system 3", Resealed([](Bytes& b) {
          constexpr std::uint8_t kFfs3[] = {0x7A, 0xC0, 0x73, 0x54, 0xCB, 0x3D, 0xCA, 0x4D,
                                            0xBD, 0x6F, 0x1E, 0x96, 0x89, 0xE7, 0x34, 0x9A};
          std::copy(std::begin(kFfs3), std::end(kFfs3), b.begin() + kFv + 16);
-         Reseal(b);
-       }},
+       })},
   };
   for (const Case& c : cases) {
     Bytes bytes = capsule::MakeCapsule();
@@ -310,8 +280,7 @@ TEST_P(FlashToolCorruption, IsRejectedSayingWhy) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, FlashToolCorruption,
     testing::Values(
-        Corruption{"Empty", [](Bytes& b) { b.clear(); },
-                   "file too short for an executable (0 bytes)"},
+        Corruption{"Empty", [](Bytes& b) { b.clear(); }, "file too short for an executable (0 bytes)"},
         Corruption{"WebPage",
                    [](Bytes& b) {
                      const std::string page = "<!DOCTYPE html><title>404 Not Found</title>";
@@ -323,10 +292,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "truncated: the PE header ends at byte 1032 but the file has 1024 bytes"},
         Corruption{"PeOffsetWraps", [](Bytes& b) { Write32(b, 0x3C, 0xFFFFFFFF); },
                    "truncated: the PE header ends at byte 4294967319 but the file has 1024 bytes"},
-        Corruption{"NoPeSignature", [](Bytes& b) { b[kPe + 1] = 'X'; },
-                   "no \"PE\\0\\0\" signature at offset 64"},
-        Corruption{"I386", [](Bytes& b) { Write16(b, kPe + 4, 0x014C); },
-                   "machine is 0x014C, expected 0x8664 (AMD64)"},
+        Corruption{"NoPeSignature", [](Bytes& b) { b[kPe + 1] = 'X'; }, "no \"PE\\0\\0\" signature at offset 64"},
+        Corruption{"I386", [](Bytes& b) { Write16(b, kPe + 4, 0x014C); }, "machine is 0x014C, expected 0x8664 (AMD64)"},
         Corruption{"OptionalHeaderTooSmall", [](Bytes& b) { Write16(b, kPe + 20, 64); },
                    "optional header is 64 bytes, too small for a subsystem field"},
         Corruption{"Pe32", [](Bytes& b) { Write16(b, kOptional, 0x10B); },
@@ -345,7 +312,7 @@ INSTANTIATE_TEST_SUITE_P(
                      b.pop_back();
                    },
                    "truncated: the signature ends at byte 1152 but the file has 1151 bytes"}),
-    [](const testing::TestParamInfo<Corruption>& test) { return std::string(test.param.name); });
+    CaseName);
 
 TEST(FlashToolFormat, AcceptsWholeConsoleExecutables) {
   Bytes bytes = MinimalTool();

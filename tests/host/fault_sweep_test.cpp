@@ -19,9 +19,6 @@ namespace {
 
 using namespace testing_support;
 
-constexpr const char* kCompanionPath = "C:\\Program Files\\Norvik Software\\Quilden\\Brindle.exe";
-constexpr const char* kMarkerKey = "HKU\\.DEFAULT\\Software\\NRVK\\BIOSUPDATE\\Parameters";
-constexpr win::UINT kFinish = 0x806;
 constexpr std::uint64_t kFlashRunMs = 2000;
 // A call made more often than this (every frame, every tick) is failed at its first
 // occurrences, at every tenth and at its last: the same code runs each time.
@@ -72,13 +69,7 @@ class FaultSweep : public SimTest, public ::testing::WithParamInterface<Scenario
     if (result.exitCode != 0) problem("exit code " + std::to_string(result.exitCode));
     if (machine().CountCalls("ProcessEnd") != 1) problem("did not end once");
 
-    win::GLOBAL_POWER_POLICY restored = original_;
-    for (win::POWER_ACTION_POLICY* p : {&restored.user.PowerButtonAc, &restored.user.PowerButtonDc,
-                                        &restored.user.SleepButtonAc, &restored.user.SleepButtonDc,
-                                        &restored.user.LidCloseAc, &restored.user.LidCloseDc}) {
-      p->EventCode = win::POWER_FORCE_TRIGGER_RESET;
-    }
-    if (!(machine().power.policy == original_) && !(machine().power.policy == restored)) {
+    if (!(machine().power.policy == original_) && !(machine().power.policy == RestoredPolicy(original_))) {
       problem("power policy left changed");
     }
     // A hook whose removal the system refused goes with the process, which ends right after.
@@ -169,6 +160,6 @@ INSTANTIATE_TEST_SUITE_P(Runs, FaultSweep,
                                            Scenario{"WrongModel", "", u"47K32RB4"},
                                            Scenario{"NoCapsule", "", u"47K31RA9", false},
                                            Scenario{"CleanUpMode", "1", u"47K31RA9"}),
-                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
+                         kByName);
 
 }  // namespace

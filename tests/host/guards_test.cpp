@@ -52,10 +52,7 @@ class PowerGuardTest : public SimTest {
  protected:
   static bool Guard(int mode, guards::SavedPowerPolicies& saved) {
     bool ok = false;
-    sim::RunProcess([&] {
-      ok = guards::PowerSchemeGuard(mode, saved, kOwner);
-      return 0;
-    });
+    RunInProcess([&] { ok = guards::PowerSchemeGuard(mode, saved, kOwner); });
     return ok;
   }
 };
@@ -152,14 +149,11 @@ TEST_F(PowerGuardTest, RestoreWithNoSavedCopyWritesNothing) {
 
 // ----- the input lock -----
 
-struct HookCase {
-  win::UINT message;
-  bool keyboardSwallows;
-  bool mouseSwallows;
-};
-
 TEST(InputLock, DecidesByTheMessageNumberAlone) {
-  const HookCase cases[] = {
+  const struct {
+    win::UINT message;
+    bool keyboardSwallows, mouseSwallows;
+  } cases[] = {
       {win::WM_KEYDOWN, true, false},        {win::WM_SYSKEYDOWN, true, false},
       {win::WM_KEYUP, false, false},         {win::WM_SYSKEYUP, false, false},
       {win::WM_LBUTTONDOWN, false, true},    {win::WM_LBUTTONUP, false, true},
@@ -169,7 +163,7 @@ TEST(InputLock, DecidesByTheMessageNumberAlone) {
       {win::WM_MBUTTONUP, false, false},     {win::WM_MOUSEWHEEL, false, false},
       {win::WM_XBUTTONDOWN, false, false},   {0x020E /* WM_MOUSEHWHEEL */, false, false},
   };
-  for (const HookCase& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(guards::SwallowsKeyboardMessage(c.message), c.keyboardSwallows) << c.message;
     EXPECT_EQ(guards::SwallowsMouseMessage(c.message), c.mouseSwallows) << c.message;
   }
@@ -182,7 +176,7 @@ win::LRESULT BIOSUPDATE_CALLBACK EarlierKeyboardHook(int, win::WPARAM, win::LPAR
 win::LRESULT BIOSUPDATE_CALLBACK EarlierMouseHook(int, win::WPARAM, win::LPARAM) { return 9; }
 
 TEST_F(InputLockTest, HookProceduresSwallowOrPassOnDownTheChain) {
-  sim::RunProcess([] {
+  RunInProcess([] {
     machine().hooks.Install(win::WH_KEYBOARD_LL, &EarlierKeyboardHook, nullptr, 0);
     machine().hooks.Install(win::WH_MOUSE_LL, &EarlierMouseHook, nullptr, 0);
     guards::InstallInputLock(kOwner);
@@ -197,7 +191,6 @@ TEST_F(InputLockTest, HookProceduresSwallowOrPassOnDownTheChain) {
     EXPECT_EQ(guards::MouseHookProc(0, win::WM_MOUSEMOVE, 0), 9);
     EXPECT_EQ(guards::MouseHookProc(-1, win::WM_LBUTTONDOWN, 0), 9);
     guards::RemoveInputLock();
-    return 0;
   });
   EXPECT_EQ(machine().hooks.leftAtProcessEnd, 2);  // the other program's
   EXPECT_TRUE(MatchesSequence(machine().Calls(), {{"SetWindowsHookExA", {win::WH_KEYBOARD_LL, 0x400000, 0}},
@@ -214,20 +207,19 @@ TEST_F(InputLockTest, EitherHookFailingAloneIsToldAndTheOtherStillSwallows) {
     bool keyboardLeft;
   } cases[] = {{1, "Keyboard HOOK Error!!", false}, {2, "Mouse HOOK Error!!", true}};
   for (const auto& c : cases) {
-    sim::ResetMachine();
+    SCOPED_TRACE(c.told);
     SetUp();
     machine().FailCall("SetWindowsHookExA", {.occurrence = c.failing});
-    sim::RunProcess([&] {
+    RunInProcess([&] {
       guards::InstallInputLock(kOwner);
       const sim::InstalledHook* keyboard = machine().hooks.First(true);
       const sim::InstalledHook* mouse = machine().hooks.First(false);
-      EXPECT_EQ(keyboard != nullptr, c.keyboardLeft) << c.told;
-      EXPECT_EQ(mouse != nullptr, !c.keyboardLeft) << c.told;
+      EXPECT_EQ(keyboard != nullptr, c.keyboardLeft);
+      EXPECT_EQ(mouse != nullptr, !c.keyboardLeft);
       EXPECT_TRUE(keyboard == nullptr || sim::Hooks::Call(*keyboard, win::WM_KEYDOWN));
       EXPECT_TRUE(mouse == nullptr || sim::Hooks::Call(*mouse, win::WM_LBUTTONDOWN));
-      return 0;
     });
-    ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u) << c.told;
+    ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
     EXPECT_EQ(machine().windows.MessageBoxes()[0].text, c.told);
     EXPECT_EQ(machine().windows.MessageBoxes()[0].flags, win::MB_OK);
     EXPECT_EQ(machine().hooks.leftAtProcessEnd, 1);
@@ -238,12 +230,6 @@ TEST_F(InputLockTest, EitherHookFailingAloneIsToldAndTheOtherStillSwallows) {
 
 class CompanionTest : public SimTest {
  protected:
-  static void Run(const std::function<void()>& body) {
-    sim::RunProcess([&] {
-      body();
-      return 0;
-    });
-  }
   // Programs planted where the program was started from, as by someone who may write there.
   static void PlantBesideTheProgram() {
     for (const char* name : {"cmd.exe", "taskkill.exe", "shutdown.exe"}) {
@@ -263,7 +249,7 @@ TEST_F(CompanionTest, CommandsRunOnlyTheSystemsProgramsByTheirFullPaths) {
   PlantBesideTheProgram();
   machine().processes.InstallCompanion(guards::kCompanionPaths[1]);
   machine().processes.StartByUser(guards::kCompanionPaths[1]);
-  Run([] {
+  RunInProcess([] {
     guards::StopCompanion();
     guards::RestartComputer();
   });
@@ -279,7 +265,7 @@ TEST_F(CompanionTest, CommandsRunOnlyTheSystemsProgramsByTheirFullPaths) {
 
 TEST_F(CompanionTest, RelaunchTriesBothPathsInOrderEvenWhenTheFirstFails) {
   machine().processes.InstallCompanion(guards::kCompanionPaths[1]);
-  Run([] { guards::RelaunchCompanion(); });
+  RunInProcess([] { guards::RelaunchCompanion(); });
   EXPECT_TRUE(MatchesSequence(machine().Calls(),
                               {{"ShellExecuteA", {"open", "C:\\Program Files\\Norvik Software\\Quilden\\Brindle.exe", "(null)", "(null)", 5}},
                                {"ShellExecuteA", {"open", "C:\\Program Files (x86)\\Norvik Software\\Quilden\\Brindle.exe", "(null)", "(null)", 5}}}));

@@ -27,26 +27,21 @@ class PaintingTest : public SimTest {
   }
   // Runs `body` with a window of the controller's template that no dialog object owns.
   static void WithBareWindow(const std::function<void(win::HWND)>& body) {
-    sim::RunProcess([&] {
+    RunInProcess([&] {
       const win::HWND window = machine().windows.Create(102, nullptr);
       body(window);
       machine().windows.Destroy(window);
-      return 0;
     });
   }
 };
 
-struct ScreenCase {
-  int width;
-  int height;
-  int x0;
-  int y0;
-};
-
 TEST_F(PaintingTest, PictureIsCopiedInOneTransferToTheCentreOfEachScreen) {
-  for (const ScreenCase& c : {ScreenCase{640, 480, 0, 0}, ScreenCase{1024, 768, 192, 144}, ScreenCase{1023, 767, 191, 143}}) {
-    sim::ResetMachine();
-    SimTest::SetUp();
+  const struct {
+    int width, height, x0, y0;
+  } screens[] = {{640, 480, 0, 0}, {1024, 768, 192, 144}, {1023, 767, 191, 143}};
+  for (const auto& c : screens) {
+    SCOPED_TRACE(c.width);
+    SetUp();
     machine().windows.SetScreenSize(c.width, c.height);
     RunRefusal();
     int frames = 0;
@@ -57,7 +52,7 @@ TEST_F(PaintingTest, PictureIsCopiedInOneTransferToTheCentreOfEachScreen) {
                 std::make_tuple(c.x0, c.y0, 640, 480, 0, 0));
       EXPECT_EQ(blit.source, "bitmap 135");
     }
-    EXPECT_GT(frames, 100) << c.width;  // ten frames a second for about 12 s
+    EXPECT_GT(frames, 100);  // ten frames a second for about 12 s
     EXPECT_EQ(machine().windows.WindowsCreated()[0].rect.right, c.width);
   }
 }
@@ -169,21 +164,21 @@ TEST_F(PaintingTest, AFrameThatFailsAnyStepReleasesEverythingAndTheNextFrameStar
   } cases[] = {{"LoadBitmapW", 1, 1}, {"SelectObject", 1, 2}, {"SelectObject", 2, 2}, {"SelectObject", 3, 1},
                {"BitBlt", 1, 1},      {"BitBlt", 2, 2},       {"BitBlt", 3, 2},       {"BitBlt", 4, 2}};
   for (const auto& c : cases) {
-    sim::ResetMachine();
+    SCOPED_TRACE(std::string(c.call) + " " + std::to_string(c.occurrence));
     SetUp();
     machine().FailCall(c.call, {.occurrence = c.occurrence});
     WithBareWindow([&](win::HWND window) {
       ui::FramePictures pictures;
       ui::PaintFrame(window, pictures, 10, "text");
-      EXPECT_EQ(machine().gdi.LiveTotal(), 0) << c.call << " " << c.occurrence;
+      EXPECT_EQ(machine().gdi.LiveTotal(), 0);
       ui::PaintFrame(window, pictures, 11, "text");
-      EXPECT_TRUE(pictures.Complete()) << c.call << " " << c.occurrence;
+      EXPECT_TRUE(pictures.Complete());
     });
-    EXPECT_EQ(machine().CountCalls("LoadBitmapW"), 4) << c.call << " " << c.occurrence;
+    EXPECT_EQ(machine().CountCalls("LoadBitmapW"), 4);
     // The second frame saved its band again, from the picture it loaded.
     int bandSaves = 0;
     for (const auto& blit : machine().gdi.Blits()) bandSaves += blit.y == 0 && blit.sourceY == 300 ? 1 : 0;
-    EXPECT_EQ(bandSaves, c.bandSaves) << c.call << " " << c.occurrence;
+    EXPECT_EQ(bandSaves, c.bandSaves);
   }
 }
 

@@ -9,13 +9,11 @@ namespace {
 
 using update::Verdict;
 
-struct VerdictRow {
-  const char* running;  // upper-cased, as the worker passes it
-  Verdict verdict;
-};
-
 TEST(VersionVerdict, WorkedExamplesAgainstTheCarriedCapsule) {
-  const VerdictRow rows[] = {
+  const struct {
+    const char* running;  // upper-cased, as the worker passes it
+    Verdict verdict;
+  } rows[] = {
       {"47K31RA9", Verdict::Update},     {"47K31RB4", Verdict::Same},
       {"47K31RC1", Verdict::Newer},      {"47K31R9Z", Verdict::Update},
       {"47K31RB", Verdict::Update},      {"47K31FB4", Verdict::WrongModel},
@@ -24,7 +22,7 @@ TEST(VersionVerdict, WorkedExamplesAgainstTheCarriedCapsule) {
       {"47K31R", Verdict::WrongModel},   {"47K31F", Verdict::WrongModel},
       {"47K31RB4X", Verdict::Same},      {"47K31R\xB0\xA1", Verdict::Update},  // a Hangul revision counts as negative
   };
-  for (const VerdictRow& row : rows) {
+  for (const auto& row : rows) {
     EXPECT_EQ(update::DecideVersion("47K31RB4.CAP", "47K31RB4.CAP", row.running).verdict, row.verdict)
         << "running " << row.running;
   }

@@ -1,40 +1,23 @@
 #include <gtest/gtest.h>
 
-#include <ostream>
+#include <cstdint>
+#include <utility>
 
 #include "app/run_mode.h"
 
 namespace {
 
-struct RunModeCase {
-  const char* arguments;
-  std::int32_t mode;
-};
-
-std::ostream& operator<<(std::ostream& os, const RunModeCase& c) {
-  return os << '"' << c.arguments << "\" -> " << c.mode;
+TEST(RunMode, ReadsLeadingIntegerLikePercentD) {
+  const std::pair<const char*, std::int32_t> rows[] = {
+      {"", 0}, {"0", 0}, {"1", 1}, {"2", 2}, {"-1", -1}, {"abc", 0}, {" 1", 1}, {"\t\r\n 1", 1}, {"1 2", 1},
+      {"1abc", 1}, {"+1", 1}, {"01", 1}, {"- 1", 0}, {"--1", 0}, {"/1", 0}, {"\"1\"", 0},
+      {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1},
+      // Out of range is held at the limit, never wrapped onto the clean-up mode.
+      {"4294967297", 2147483647}, {"-4294967295", -2147483647 - 1}, {"99999999999999999999999", 2147483647}};
+  for (const auto& [arguments, mode] : rows) {
+    EXPECT_EQ(app::ParseRunMode(arguments), mode) << "arguments \"" << arguments << "\"";
+  }
 }
-
-class RunModeTest : public ::testing::TestWithParam<RunModeCase> {};
-
-TEST_P(RunModeTest, ReadsLeadingIntegerLikePercentD) {
-  EXPECT_EQ(app::ParseRunMode(GetParam().arguments), GetParam().mode)
-      << "arguments \"" << GetParam().arguments << "\"";
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, RunModeTest,
-    ::testing::Values(RunModeCase{"", 0}, RunModeCase{"0", 0}, RunModeCase{"1", 1},
-                      RunModeCase{"2", 2}, RunModeCase{"-1", -1}, RunModeCase{"abc", 0},
-                      RunModeCase{" 1", 1}, RunModeCase{"\t\r\n 1", 1}, RunModeCase{"1 2", 1},
-                      RunModeCase{"1abc", 1}, RunModeCase{"+1", 1}, RunModeCase{"01", 1},
-                      RunModeCase{"- 1", 0}, RunModeCase{"--1", 0}, RunModeCase{"/1", 0},
-                      RunModeCase{"\"1\"", 0}, RunModeCase{"2147483647", 2147483647},
-                      RunModeCase{"-2147483648", -2147483647 - 1},
-                      // Out of range is held at the limit, never wrapped onto the clean-up mode.
-                      RunModeCase{"4294967297", 2147483647},
-                      RunModeCase{"-4294967295", -2147483647 - 1},
-                      RunModeCase{"99999999999999999999999", 2147483647}));
 
 TEST(RunMode, NullArgumentsAreTheUpdateMode) { EXPECT_EQ(app::ParseRunMode(nullptr), 0); }
 

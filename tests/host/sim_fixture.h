@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <initializer_list>
 #include <string>
 
 #include "platform/sim/machine.h"
@@ -18,6 +20,22 @@ inline constexpr const char* kFlashToolBytes = "MZ stand-in flash tool";
 inline constexpr const char* kCapsuleBytes = "capsule bytes";
 inline constexpr int kFlashToolId = 172;
 inline constexpr int kCapsuleId = 177;
+inline constexpr const char* kCompanionPath = "C:\\Program Files\\Norvik Software\\Quilden\\Brindle.exe";
+inline constexpr const char* kMarkerKey = "HKU\\.DEFAULT\\Software\\NRVK\\BIOSUPDATE\\Parameters";
+inline constexpr win::UINT kFinish = 0x806;
+
+// Parameterised cases are named by their `name` field.
+inline constexpr auto kByName = [](const auto& info) { return std::string(info.param.name); };
+
+// The policy as a restore leaves it: the buttons and the lid do what they did, and their event
+// codes ask the system to take the policy up again.
+inline win::GLOBAL_POWER_POLICY RestoredPolicy(win::GLOBAL_POWER_POLICY policy) {
+  for (win::POWER_ACTION_POLICY* p : {&policy.user.PowerButtonAc, &policy.user.PowerButtonDc, &policy.user.SleepButtonAc,
+                                      &policy.user.SleepButtonDc, &policy.user.LidCloseAc, &policy.user.LidCloseDc}) {
+    p->EventCode = win::POWER_FORCE_TRIGGER_RESET;
+  }
+  return policy;
+}
 
 class SimTest : public ::testing::Test {
  protected:
@@ -35,6 +53,31 @@ class SimTest : public ::testing::Test {
     machine().files.AddFile(kCapsulePath, "old capsule");
   }
   static void SetKorean() { machine().SetKorean(); }
+
+  // Runs `body` as the main thread of a process of its own.
+  static sim::ProcessResult RunInProcess(const std::function<void()>& body) {
+    return sim::RunProcess([&] {
+      body();
+      return 0;
+    });
+  }
+
+  // A run that ended by itself, not stalled, with exit code 0; handed back for further checks.
+  static sim::ProcessResult Ended(sim::ProcessResult result) {
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_FALSE(result.stalled);
+    return result;
+  }
+
+  // Runs `body` once for each value, each time on a machine set up afresh; failures name the value.
+  template <typename T, typename Body>
+  void OnFreshMachines(std::initializer_list<T> values, Body body) {
+    for (const T& value : values) {
+      SCOPED_TRACE(::testing::PrintToString(value));
+      SetUp();
+      body(value);
+    }
+  }
 };
 
 }  // namespace testing_support

@@ -26,6 +26,11 @@ class StartupTest : public SimTest {
     machine().registry.SetValue(kRunKey, "BIOSUpdate", {1, "C:\\BIOSUpdate.exe 1"});
     machine().registry.SetValue(kRunKey, "Other", {1, "other.exe"});
   }
+  // Runs the program and answers its question No.
+  static sim::ProcessResult RunDeclined(const char* arguments = "") {
+    machine().windows.ScriptAnswer(win::IDNO);
+    return sim::RunProcess(arguments);
+  }
   static bool RunValuePresent() { return machine().registry.ValueOf(kRunKey, "BIOSUpdate").has_value(); }
   // The calls that the run made in this order (other calls may lie between them).
   static void ExpectInOrder(const std::vector<std::string>& expected) {
@@ -68,10 +73,7 @@ class UpdateModeArguments : public StartupTest, public ::testing::WithParamInter
 
 TEST_P(UpdateModeArguments, AskTheQuestionAndNoChangesNothingButTheWorkingFolder) {
   LeaveEarlierRun();
-  machine().windows.ScriptAnswer(win::IDNO);
-  const sim::ProcessResult result = sim::RunProcess(GetParam());
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_FALSE(result.stalled);
+  Ended(RunDeclined(GetParam()));
   ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
   const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[0];
   EXPECT_EQ(box.caption, "BIOS update");
@@ -95,8 +97,7 @@ INSTANTIATE_TEST_SUITE_P(Arguments, UpdateModeArguments,
 // ----- the order of the start-up -----
 
 TEST_F(StartupTest, UpdateModeStartsUpInOrder) {
-  machine().windows.ScriptAnswer(win::IDNO);
-  sim::RunProcess("");
+  RunDeclined();
   ExpectInOrder({"InitCommonControls", "AfxEnableControlContainer", "CreateMutexA",
                  "IsWow64Process", "CoInitialize", "CoInitializeSecurity", "DoModal",
                  "MessageBoxA", "PostMessageA", "PostQuitMessage", "ProcessEnd"});
@@ -116,18 +117,15 @@ TEST_F(StartupTest, UpdateModeStartsUpInOrder) {
 // Before anything is loaded: the search is restricted to the system folder (0x800), and where
 // Windows lacks the call (7 without its update, Vista) the current directory leaves it.
 TEST_F(StartupTest, DllSearchIsRestrictedFirstWithOrWithoutSetDefaultDllDirectories) {
-  for (const bool present : {true, false}) {
-    sim::ResetMachine();
-    SetUp();
+  OnFreshMachines({true, false}, [&](bool present) {
     if (!present) machine().FailCall("SetDefaultDllDirectories", {.error = 127});
-    machine().windows.ScriptAnswer(win::IDNO);
-    sim::RunProcess("");
+    RunDeclined();
     std::vector<Expected> expected{{"ProcessStart"}, {"SetDefaultDllDirectories", {0x800}}};
     if (!present) expected.push_back({"SetDllDirectoryA", {""}});
     expected.push_back({"InitCommonControls"});
-    EXPECT_TRUE(MatchesSequence(machine().Calls(), expected)) << present;
+    EXPECT_TRUE(MatchesSequence(machine().Calls(), expected));
     EXPECT_EQ(machine().CountCalls("SetDllDirectoryA"), present ? 0 : 1);
-  }
+  });
 }
 
 TEST_F(StartupTest, CleanUpModeStartsUpInOrder) {
@@ -169,8 +167,7 @@ INSTANTIATE_TEST_SUITE_P(Arguments, SecondInstance, ::testing::Values("", "1", "
 
 TEST_F(StartupTest, InstanceNameIsFreeAgainAfterTheProcessEnds) {
   sim::RunProcess("1");
-  machine().windows.ScriptAnswer(win::IDNO);
-  sim::RunProcess("");
+  RunDeclined();
   EXPECT_EQ(machine().windows.MessageBoxes().size(), 1u);
 }
 
@@ -221,58 +218,11 @@ TEST_F(StartupTest, CaptionFollowsTheExecutablesName) {
   EXPECT_EQ(machine().windows.MessageBoxes()[0].caption, "Norvik_47K31RB4");
 }
 
-// ----- COM security -----
-
-struct SecurityCase {
-  win::LANGID language;
-  win::LCID locale;
-  bool korean;
-};
-
-std::ostream& operator<<(std::ostream& os, const SecurityCase& c) {
-  return os << std::hex << "language 0x" << c.language << " locale 0x" << c.locale;
-}
-
-class SecurityFailure : public StartupTest, public ::testing::WithParamInterface<SecurityCase> {};
-
-TEST_P(SecurityFailure, ShowsTheLocalesMessageAndEndsWithoutWindow) {
-  machine().languageId = GetParam().language;
-  machine().localeId = GetParam().locale;
-  machine().FailCall("CoInitializeSecurity", {.error = 0x80010119u});
-  const sim::ProcessResult result = sim::RunProcess("");
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_FALSE(result.exitedThroughCrt);
-  ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
-  const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[0];
-  if (GetParam().korean) {
-    EXPECT_EQ(box.text.size(), 14u);
-    EXPECT_NE(box.text, "The fail of authority Setting");
-  } else {
-    EXPECT_EQ(box.text, "The fail of authority Setting");
-  }
-  EXPECT_EQ(box.caption, "BIOSUpdate");
-  EXPECT_EQ(box.flags, kAppBoxFlags);
-  EXPECT_TRUE(machine().windows.WindowsCreated().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Locales, SecurityFailure,
-    ::testing::Values(SecurityCase{0x0409, 0x0409, false},
-                      SecurityCase{0x0412, 0x0412, true},
-                      SecurityCase{0x0409, 0x0412, true},
-                      SecurityCase{0x0412, 0x00010412, false}));
-
-TEST_F(StartupTest, SecurityMessageAsksTheLocaleNotTheLanguage) {
-  machine().FailCall("CoInitializeSecurity", {.error = 0x80010119u});
-  sim::RunProcess("");
-  EXPECT_EQ(machine().CountCalls("GetSystemDefaultLCID"), 1);
-  EXPECT_EQ(machine().CountCalls("GetSystemDefaultLangID"), 0);
-}
+// ----- COM security (its failure in each language and locale: with the texts) -----
 
 TEST_F(StartupTest, PositiveSecurityResultCountsAsSuccess) {
   machine().FailCall("CoInitializeSecurity", {.error = 1});  // S_FALSE: a success
-  machine().windows.ScriptAnswer(win::IDNO);
-  sim::RunProcess("");
+  RunDeclined();
   ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
   EXPECT_EQ(machine().windows.MessageBoxes()[0].caption, "BIOS update");
 }
@@ -280,8 +230,7 @@ TEST_F(StartupTest, PositiveSecurityResultCountsAsSuccess) {
 // ----- the controller window up to the answer -----
 
 TEST_F(StartupTest, WindowGetsIconToolStyleAndTitleBeforeTheQuestion) {
-  machine().windows.ScriptAnswer(win::IDNO);
-  sim::RunProcess("");
+  RunDeclined();
   ASSERT_EQ(machine().windows.WindowsCreated().size(), 1u);
   const sim::Window& window = machine().windows.WindowsCreated()[0];
   EXPECT_EQ(window.templateId, 102u);
@@ -299,8 +248,7 @@ TEST_F(StartupTest, WindowGetsIconToolStyleAndTitleBeforeTheQuestion) {
 
 TEST_F(StartupTest, KoreanSystemGetsKoreanTitleAndQuestionUnderTheEnglishCaption) {
   SetKorean();
-  machine().windows.ScriptAnswer(win::IDNO);
-  sim::RunProcess("");
+  RunDeclined();
   ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
   EXPECT_EQ(machine().windows.MessageBoxes()[0].caption, "BIOS update");
   EXPECT_EQ(machine().windows.MessageBoxes()[0].text.size(), 267u);
@@ -308,8 +256,7 @@ TEST_F(StartupTest, KoreanSystemGetsKoreanTitleAndQuestionUnderTheEnglishCaption
 }
 
 TEST_F(StartupTest, NoAnswerQuitsThroughTheQuitMessage) {
-  machine().windows.ScriptAnswer(win::IDNO);
-  sim::RunProcess("");
+  RunDeclined();
   const int post = machine().IndexOfCall("PostMessageA");
   ASSERT_GE(post, 0);
   EXPECT_EQ(machine().Calls()[post].Text(), "2055 0");
@@ -319,9 +266,7 @@ TEST_F(StartupTest, NoAnswerQuitsThroughTheQuitMessage) {
 
 TEST_F(StartupTest, ConfirmedRunLeavesTheMachineAsItFoundIt) {
   machine().windows.ScriptAnswer(win::IDYES);
-  const sim::ProcessResult result = sim::RunProcess("");
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_FALSE(result.stalled);
+  Ended(sim::RunProcess(""));
   EXPECT_FALSE(machine().files.FolderExists(kWorkingFolder));
   EXPECT_TRUE(RunValuePresent());
   EXPECT_EQ(machine().OpenHandles("file"), 0);

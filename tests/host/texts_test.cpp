@@ -92,7 +92,8 @@ TEST_F(TextsTest, EveryTextIsShownByteForByteInTheSystemsLanguage) {
 }
 
 // The language and the locale are separate settings: the security message follows the
-// locale identifier, every other text the language identifier.
+// locale identifier, every other text the language identifier. (Shared with the whole runs
+// whose COM security fails, where the message is the only text.)
 struct LanguageCase {
   win::LANGID language;
   win::LCID locale;
@@ -114,6 +115,22 @@ TEST_P(LanguageRule, PicksEachTextByItsOwnTest) {
   EXPECT_EQ(std::string(ui::UiText(TextId::MsgSecuritySetupFailed)) !=
                 "The fail of authority Setting",
             GetParam().koreanSecurityMessage);
+}
+
+TEST_P(LanguageRule, SecurityFailureShowsTheLocalesMessageAskingTheLocaleAloneAndEndsWithoutWindow) {
+  machine().languageId = GetParam().language;
+  machine().localeId = GetParam().locale;
+  machine().FailCall("CoInitializeSecurity", {.error = 0x80010119u});
+  EXPECT_FALSE(Ended(sim::RunProcess("")).exitedThroughCrt);
+  ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
+  const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[0];
+  EXPECT_EQ(box.text, GetParam().koreanSecurityMessage ? "\xB1\xC7\xC7\xD1 \xBC\xB3\xC1\xA4 \xBD\xC7\xC6\xD0"
+                                                       : "The fail of authority Setting");
+  EXPECT_EQ(box.caption, "BIOSUpdate");
+  EXPECT_EQ(box.flags, 0x30u);  // MB_OK | MB_ICONEXCLAMATION
+  EXPECT_TRUE(machine().windows.WindowsCreated().empty());
+  EXPECT_EQ(machine().CountCalls("GetSystemDefaultLCID"), 1);
+  EXPECT_EQ(machine().CountCalls("GetSystemDefaultLangID"), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -141,24 +158,12 @@ TEST_F(TextsTest, EnglishOnlyTextsDoNotAskTheSystem) {
   EXPECT_EQ(machine().CountCalls("GetSystemDefaultLCID"), 0);
 }
 
-struct NameCase {
-  const char* path;
-  const char* name;
-};
-
-std::ostream& operator<<(std::ostream& os, const NameCase& c) { return os << c.path; }
-
-class ApplicationName : public ::testing::TestWithParam<NameCase> {};
-
-TEST_P(ApplicationName, IsTheFileNameWithoutExtension) {
-  EXPECT_EQ(ui::ApplicationNameFromPath(GetParam().path), GetParam().name);
+TEST(ApplicationName, IsTheFileNameWithoutExtension) {
+  const std::pair<const char*, const char*> paths[] = {{"C:\\Users\\User\\Downloads\\BIOSUpdate.exe", "BIOSUpdate"},
+                                                       {"C:\\Tools\\bios.v2\\Renamed.Copy.exe", "Renamed.Copy"},
+                                                       {"Z:/wine/BIOSUpdate.EXE", "BIOSUpdate"},
+                                                       {"C:\\NoExtension", "NoExtension"}};
+  for (const auto& [path, name] : paths) EXPECT_EQ(ui::ApplicationNameFromPath(path), name) << path;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, ApplicationName,
-    ::testing::Values(NameCase{"C:\\Users\\User\\Downloads\\BIOSUpdate.exe", "BIOSUpdate"},
-                      NameCase{"C:\\Tools\\bios.v2\\Renamed.Copy.exe", "Renamed.Copy"},
-                      NameCase{"Z:/wine/BIOSUpdate.EXE", "BIOSUpdate"},
-                      NameCase{"C:\\NoExtension", "NoExtension"}));
 
 }  // namespace

@@ -20,9 +20,6 @@ namespace {
 using namespace testing_support;
 using ui::TextId;
 
-constexpr const char* kCompanionPath = "C:\\Program Files\\Norvik Software\\Quilden\\Brindle.exe";
-constexpr const char* kMarkerKey = "HKU\\.DEFAULT\\Software\\NRVK\\BIOSUPDATE\\Parameters";
-constexpr win::UINT kFinish = 0x806;
 constexpr win::UINT kQuit = 0x807;
 constexpr win::UINT_PTR kQuitTimer = 0xF5F;
 constexpr win::UINT_PTR kAnimationTimer = 0x805;
@@ -78,16 +75,8 @@ class UpdateRunTest : public SimTest {
 
   // The machine as the user left it: every lock undone, the companion running, no folder.
   void ExpectMachineRestored() const {
-    // The buttons and the lid do what they did; their event codes ask the system to take the
-    // policy up again, as the restore writes them.
-    win::GLOBAL_POWER_POLICY restored = originalPolicy_;
-    for (win::POWER_ACTION_POLICY* p : {&restored.user.PowerButtonAc, &restored.user.PowerButtonDc,
-                                        &restored.user.SleepButtonAc, &restored.user.SleepButtonDc,
-                                        &restored.user.LidCloseAc, &restored.user.LidCloseDc}) {
-      p->EventCode = win::POWER_FORCE_TRIGGER_RESET;
-    }
-    if (machine().power.Writes().empty()) restored = originalPolicy_;
-    EXPECT_EQ(machine().power.policy, restored);
+    EXPECT_EQ(machine().power.policy,
+              machine().power.Writes().empty() ? originalPolicy_ : RestoredPolicy(originalPolicy_));
     EXPECT_EQ(machine().hooks.leftAtProcessEnd, 0);
     EXPECT_EQ(machine().processes.RunningCount("Brindle.exe"), 1);
     EXPECT_FALSE(machine().files.FolderExists(kWorkingFolder));
@@ -139,10 +128,7 @@ class Verdicts : public UpdateRunTest, public ::testing::WithParamInterface<Verd
 
 TEST_P(Verdicts, ShowTheirTextsOnTimeAndEndWithTheMachineRestored) {
   const VerdictCase& c = GetParam();
-  const sim::ProcessResult result = RunWithBios(c.bios);
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_FALSE(result.stalled);
-  EXPECT_FALSE(result.exitedThroughCrt);
+  EXPECT_FALSE(Ended(RunWithBios(c.bios)).exitedThroughCrt);
 
   EXPECT_EQ(ShownAt(TextId::StatusLoading), 3000u);
   EXPECT_EQ(ShownAt(TextId::StatusVerifying), 5000u);
@@ -170,7 +156,7 @@ INSTANTIATE_TEST_SUITE_P(
                       VerdictCase{"FiveCharactersHaveNoRevision", u"47K31", TextId::StatusWrongModel, 7000, 10000, false},
                       VerdictCase{"SixCharactersHaveNoRevision", u"47K31R", TextId::StatusWrongModel, 7000, 10000, false},
                       VerdictCase{"NullVersion", std::nullopt, TextId::StatusWrongModel, 7000, 10000, false}),
-    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+    kByName);
 
 TEST_F(UpdateRunTest, StatusTextsFollowEachOtherInTheirOrder) {
   RunWithBios(u"47K31RA9");
@@ -216,51 +202,43 @@ TEST_F(UpdateRunTest, InitialisationAndUpdateStartTakeTheirStepsInOrder) {
                                {"Sleep", {1000}}}));
 }
 
-// Whatever the tool's exit code: the marker is written and the restart follows.
-TEST_F(UpdateRunTest, FlashToolRunsWithItsCommandLineInTheWorkingFolder) {
-  machine().processes.flashTool.exitCode = 1;
-  RunWithBios(u"47K31RA9");
-  EXPECT_TRUE(MarkerWritten());
-  EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
-  ASSERT_EQ(machine().processes.Flashes().size(), 1u);
-  const sim::FlashRecord& flash = machine().processes.Flashes()[0];
-  EXPECT_EQ(flash.commandLine,
-            "C:\\Program Files (x86)\\BIOSUPDATE\\WinFlash64.exe /cvar /bbl /sd /file 47K31RB4.cap /nodelay");
-  EXPECT_EQ(flash.currentDirectory, kWorkingFolder);
-  EXPECT_TRUE(flash.capsuleFound);
-  EXPECT_EQ(flash.capsuleBytes, kCapsuleBytes);
-  EXPECT_EQ(flash.atMs - kWorkerStartMs, 12000u);
-  // Started by its full path and in a console of its own.
-  const sim::CallRecord& create = machine().Calls()[machine().IndexOfCall("CreateProcessA", machine().IndexOfCall("SetCurrentDirectoryA"))];
-  EXPECT_EQ(create.args[0], sim::Arg(kFlashToolPath));
-  EXPECT_EQ(create.args[3], sim::Arg(0x10));
-  // It inherits an error mode that shows no crash box; the updater's own is put back after.
-  EXPECT_EQ(flash.errorMode, 0x8003u);
-  EXPECT_EQ(machine().errorMode, 0u);
-}
-
-// A tool that crashes ends at once under that mode (without it, Windows' error box would keep
-// it alive behind the locked screen, and the worker's wait would never end), and the run goes
-// on to the finish as for any exit code.
-TEST_F(UpdateRunTest, FlashToolThatCrashesEndsAtOnceAndTheRunRestarts) {
-  machine().processes.flashTool.crashes = true;
-  const sim::ProcessResult result = RunWithBios(u"47K31RA9");
-  EXPECT_FALSE(result.stalled);
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_EQ(machine().FirstCall("PostMessageA").timeMs - kWorkerStartMs, 12000u);
-  EXPECT_TRUE(MarkerWritten());
-  EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
-  ExpectMachineRestored();
+// Whatever the tool's exit code, and if it crashes: the marker is written and the restart
+// follows. A tool that crashes ends at once under the error mode it inherits (without it,
+// Windows' error box would keep it alive behind the locked screen, and the worker's wait would
+// never end).
+TEST_F(UpdateRunTest, FlashToolRunsWithItsCommandLineInTheWorkingFolderAndTheRunRestartsEvenIfItCrashes) {
+  OnFreshMachines({false, true}, [&](bool crashes) {
+    machine().processes.flashTool.crashes = crashes;
+    if (!crashes) machine().processes.flashTool.exitCode = 1;
+    Ended(RunWithBios(u"47K31RA9"));
+    EXPECT_EQ(machine().FirstCall("PostMessageA").timeMs - kWorkerStartMs, crashes ? 12000u : 17000u);
+    EXPECT_TRUE(MarkerWritten());
+    EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
+    ASSERT_EQ(machine().processes.Flashes().size(), 1u);
+    const sim::FlashRecord& flash = machine().processes.Flashes()[0];
+    EXPECT_EQ(flash.commandLine,
+              "C:\\Program Files (x86)\\BIOSUPDATE\\WinFlash64.exe /cvar /bbl /sd /file 47K31RB4.cap /nodelay");
+    EXPECT_EQ(flash.currentDirectory, kWorkingFolder);
+    EXPECT_TRUE(flash.capsuleFound);
+    EXPECT_EQ(flash.capsuleBytes, kCapsuleBytes);
+    EXPECT_EQ(flash.atMs - kWorkerStartMs, 12000u);
+    // Started by its full path and in a console of its own.
+    const sim::CallRecord& create =
+        machine().Calls()[machine().IndexOfCall("CreateProcessA", machine().IndexOfCall("SetCurrentDirectoryA"))];
+    EXPECT_EQ(create.args[0], sim::Arg(kFlashToolPath));
+    EXPECT_EQ(create.args[3], sim::Arg(0x10));
+    // It inherits an error mode that shows no crash box; the updater's own is put back after.
+    EXPECT_EQ(flash.errorMode, 0x8003u);
+    EXPECT_EQ(machine().errorMode, 0u);
+    ExpectMachineRestored();
+  });
 }
 
 // The updater itself, crashing on its worker while the tool starts (an access violation, or the
 // run-time's terminate after an exception nobody caught): no box, the hooks gone and the power
 // policies back, and nothing more; the process ends with the crash's code.
 TEST_F(UpdateRunTest, UpdaterThatCrashesLeavesNoBoxNoHookAndItsPowerPoliciesBack) {
-  for (const bool terminate : {false, true}) {
-    SCOPED_TRACE(terminate ? "terminate" : "access violation");
-    sim::ResetMachine();
-    SetUp();
+  OnFreshMachines({false, true}, [&](bool terminate) {
     machine().processes.flashTool.onStart = [terminate](sim::SimProcess&) {
       if (terminate) {
         machine().Log("Crash", {}, sim::Kind::Event);
@@ -287,7 +265,7 @@ TEST_F(UpdateRunTest, UpdaterThatCrashesLeavesNoBoxNoHookAndItsPowerPoliciesBack
     }
     EXPECT_EQ(after, (std::vector<std::string>{"UnhookWindowsHookEx", "UnhookWindowsHookEx", "ReadGlobalPwrPolicy",
                                                "GetActivePwrScheme", "SetActivePwrScheme", "TerminateProcess"}));
-  }
+  });
 }
 
 // Slow steps on the worker (a busy disk, a slow registry) do not push the schedule back: every
@@ -387,10 +365,9 @@ TEST_F(UpdateRunTest, RefusalFinishesWithoutRestart) {
 // when each command has ended.
 TEST_F(UpdateRunTest, LockSwallowsEveryPressDuringEachBlockingStepUntilTheFinish) {
   constexpr std::uint64_t kCommandMs = 800;
-  sim::Program slowCommand;
-  slowCommand.runMs = kCommandMs;
-  machine().processes.Install("C:\\Windows\\System32\\taskkill.exe", slowCommand);
-  machine().processes.Install("C:\\Windows\\System32\\shutdown.exe", slowCommand);
+  for (const char* command : {"C:\\Windows\\System32\\taskkill.exe", "C:\\Windows\\System32\\shutdown.exe"}) {
+    machine().processes.Install(command, sim::Program{.runMs = kCommandMs, .onStart = {}});
+  }
   machine().SlowCall("WriteFile", 700);
   machine().SlowCall("EnumNext", 700);
   constexpr std::uint64_t kFirst = 100, kLast = 15000, kEvery = 100;
@@ -412,8 +389,9 @@ TEST_F(UpdateRunTest, LockSwallowsEveryPressDuringEachBlockingStepUntilTheFinish
   }
   EXPECT_EQ(presses, 2 * 150);
   // Each command took its time, and what follows it waited for its end.
-  const sim::SimProcess stop = machine().processes.Started("taskkill.exe").at(0);
-  EXPECT_EQ(machine().Calls()[machine().IndexOfCall("CreateFileA")].timeMs, stop.startedAtMs + kCommandMs);
+  const auto taskkill = machine().processes.Started("taskkill.exe");
+  ASSERT_EQ(taskkill.size(), 1u);
+  EXPECT_EQ(machine().FirstCall("CreateFileA").timeMs, taskkill[0].startedAtMs + kCommandMs);
   const sim::SimProcess shutdown = machine().processes.Started("shutdown.exe").at(0);
   EXPECT_EQ(machine().FirstCall("PostQuitMessage").timeMs, shutdown.startedAtMs + kCommandMs);
   // During the run: all six policies do nothing.
@@ -423,8 +401,6 @@ TEST_F(UpdateRunTest, LockSwallowsEveryPressDuringEachBlockingStepUntilTheFinish
     EXPECT_EQ(p.Action, win::PowerActionNone);
   }
   // Only the user's companion was stopped, by the stop command, before the flash tool was written.
-  const auto taskkill = machine().processes.Started("taskkill.exe");
-  ASSERT_EQ(taskkill.size(), 1u);
   EXPECT_EQ(taskkill[0].commandLine, "taskkill /F /IM Brindle.exe");
   EXPECT_EQ(taskkill[0].currentDirectory, "C:\\Windows\\System32");
 }
@@ -434,15 +410,10 @@ TEST_F(UpdateRunTest, LockSwallowsEveryPressDuringEachBlockingStepUntilTheFinish
 // late) or after it, while the restart still runs (25 s late), none of them stays for a moment,
 // and both failure boxes are answered at once.
 TEST_F(UpdateRunTest, HookThreadTooLateKeepsNoHookAndNoBoxWaitsUnderIt) {
-  for (const std::uint64_t lateMs : {6000u, 25000u}) {
-    SCOPED_TRACE(lateMs);
-    sim::ResetMachine();
-    SetUp();
+  OnFreshMachines({6000u, 25000u}, [&](std::uint64_t lateMs) {
     machine().processes.Install("C:\\Windows\\System32\\shutdown.exe", sim::Program{.runMs = 15000, .onStart = {}});
     machine().SlowCall("SetWindowsHookExA", lateMs);
-    const sim::ProcessResult result = RunWithBios(u"47K31RA9", {{win::IDOK, 300}, {win::IDOK, 300}});
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_FALSE(result.stalled);
+    Ended(RunWithBios(u"47K31RA9", {{win::IDOK, 300}, {win::IDOK, 300}}));
     ASSERT_GE(machine().windows.MessageBoxes().size(), 3u);
     for (int i : {1, 2}) {
       const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[i];
@@ -455,7 +426,7 @@ TEST_F(UpdateRunTest, HookThreadTooLateKeepsNoHookAndNoBoxWaitsUnderIt) {
       EXPECT_EQ(life.toMs, life.fromMs) << "hook " << life.kind << " installed at " << life.fromMs;
     }
     EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
-  }
+  });
 }
 
 // ----- the user's No, and what the system asks of the window -----
@@ -507,14 +478,13 @@ TEST_F(UpdateRunTest, SuspendIsRefusedForTheWholeLifeOfTheWindow) {
 
 TEST_F(UpdateRunTest, CloseRequestRestoresAndCleansButNeverCloses) {
   machine().windows.ScheduleMessage({4000, win::WM_CLOSE});
-  const sim::ProcessResult result = RunWithBios(u"47K31RA9");
+  Ended(RunWithBios(u"47K31RA9"));
   ASSERT_EQ(machine().windows.OutsideAnswers().size(), 1u);
   EXPECT_EQ(machine().windows.OutsideAnswers()[0].result, 0);
   EXPECT_EQ(std::count(machine().debugOutput.begin(), machine().debugOutput.end(), "WM_CLOSE true"), 1);
   // The worker went on. The close removed the flash tool after the capsule lookup, so the
   // flash run found no tool, said so, and the finish undid the locks.
   EXPECT_EQ(machine().windows.MessageBoxes().back().text, "Cannot excute WinFlash64.exe");
-  EXPECT_EQ(result.exitCode, 0);
   ExpectMachineRestored();
 }
 
@@ -553,9 +523,7 @@ TEST_F(UpdateRunTest, SessionEndIsRefusedWhileTheFlashToolRuns) {
   };
   const Query queries[] = {{12900, 0, win::TRUE}, {14000, 0, win::FALSE}, {14100, win::ENDSESSION_CLOSEAPP, win::FALSE},
                            {14200, static_cast<win::LPARAM>(0x80000000u), win::FALSE}, {19000, 0, win::TRUE}};
-  for (const bool korean : {false, true}) {
-    sim::ResetMachine();
-    SetUp();
+  OnFreshMachines({false, true}, [&](bool korean) {
     if (korean) SetKorean();
     machine().processes.Install("C:\\Windows\\System32\\shutdown.exe", sim::Program{.runMs = 2000, .onStart = {}});
     for (const Query& q : queries) machine().windows.ScheduleMessage({q.atMs, win::WM_QUERYENDSESSION, 0, q.lParam});
@@ -583,15 +551,14 @@ TEST_F(UpdateRunTest, SessionEndIsRefusedWhileTheFlashToolRuns) {
     EXPECT_EQ(taken.timeMs, 18000u);
     EXPECT_EQ(machine().CountCalls("ShutdownBlockReasonCreate"), 1);
     EXPECT_EQ(machine().CountCalls("ShutdownBlockReasonDestroy"), 1);
-  }
+  });
 }
 
 TEST_F(UpdateRunTest, EnterAndEscapeNeverReachTheDialogsKeyboardHandling) {
   machine().FailCall("SetWindowsHookExA", {.times = 2});  // no lock: keys reach the window
   machine().windows.ScheduleInput({3000, true, win::WM_KEYDOWN});
   machine().windows.ScheduleInput({3100, true, win::WM_SYSKEYDOWN});
-  const sim::ProcessResult result = RunWithBios(u"47K31RC1", {{win::IDOK}, {win::IDOK}});
-  EXPECT_EQ(result.exitCode, 0);
+  Ended(RunWithBios(u"47K31RC1", {{win::IDOK}, {win::IDOK}}));
   for (const sim::CallRecord& r : machine().Calls()) {
     if (r.name == "IsDialogMessage") {
       EXPECT_NE(r.args[0], sim::Arg(win::WM_KEYDOWN));
@@ -610,9 +577,7 @@ TEST_F(UpdateRunTest, EnterAndEscapeNeverReachTheDialogsKeyboardHandling) {
 TEST_F(UpdateRunTest, PowerGuardFailureShowsItsMessageAndEndsWithNothingLocked) {
   machine().FailCall("ReadGlobalPwrPolicy");
   LeaveEarlierRun();
-  const sim::ProcessResult result = RunWithBios(u"47K31RA9");
-  EXPECT_FALSE(result.stalled);
-  EXPECT_EQ(result.exitCode, 0);
+  Ended(RunWithBios(u"47K31RA9"));
   ASSERT_EQ(machine().windows.MessageBoxes().size(), 2u);
   const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[1];
   EXPECT_EQ(box.text, "ReadGlobalPwrPolicy Error");
@@ -630,16 +595,11 @@ TEST_F(UpdateRunTest, PowerGuardFailureShowsItsMessageAndEndsWithNothingLocked) 
 // worker has armed the quit timer too: the box stays until it is answered (5 s, longer than the
 // timer's 3 s), and the run ends once.
 TEST_F(UpdateRunTest, RestoreThatFailsIsToldInABoxThatStaysUntilAnswered) {
-  for (const bool flashed : {true, false}) {
-    SCOPED_TRACE(flashed ? "flash" : "refusal");
-    sim::ResetMachine();
-    SetUp();
+  OnFreshMachines({true, false}, [&](bool flashed) {
     // Both restore attempts of the finish fail; the end-of-session query's, earlier, too.
     machine().FailCall("SetActivePwrScheme", {.occurrence = 2, .times = 3});
     machine().windows.ScheduleMessage({6000, win::WM_QUERYENDSESSION});
-    const sim::ProcessResult result = RunWithBios(flashed ? u"47K31RA9" : u"47K31RC1", {{win::IDOK, 5000}});
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_FALSE(result.stalled);
+    Ended(RunWithBios(flashed ? u"47K31RA9" : u"47K31RC1", {{win::IDOK, 5000}}));
     ASSERT_EQ(machine().windows.MessageBoxes().size(), 2u);
     const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[1];
     EXPECT_EQ(box.text, "RESTORE SetActivePwrScheme Error");
@@ -657,14 +617,12 @@ TEST_F(UpdateRunTest, RestoreThatFailsIsToldInABoxThatStaysUntilAnswered) {
     EXPECT_EQ(machine().CountCalls("PostQuitMessage"), 1);
     EXPECT_EQ(machine().processes.RestartRequests().size(), flashed ? 1u : 0u);
     EXPECT_EQ(machine().hooks.leftAtProcessEnd, 0);
-  }
+  });
 }
 
 TEST_F(UpdateRunTest, WorkerThatCannotStartUndoesTheLocksBeforeQuitting) {
   machine().FailCall("CreateThread", {.occurrence = 2});
-  const sim::ProcessResult result = RunWithBios(u"47K31RA9");
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_FALSE(result.stalled);
+  Ended(RunWithBios(u"47K31RA9"));
   EXPECT_EQ(machine().CountCalls("PostMessageA"), 1);
   EXPECT_EQ(machine().FirstCall("PostMessageA").args[0], sim::Arg(kQuit));
   EXPECT_FALSE(MarkerWritten());
@@ -673,9 +631,7 @@ TEST_F(UpdateRunTest, WorkerThatCannotStartUndoesTheLocksBeforeQuitting) {
 
 TEST_F(UpdateRunTest, FlashToolThatCannotStartIsToldAndTheFinishUndoesTheLocks) {
   machine().resources.Remove("FILE", kFlashToolId);
-  const sim::ProcessResult result = RunWithBios(u"47K31RA9", {{win::IDOK, 2000}});
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_FALSE(result.exitedThroughCrt);
+  EXPECT_FALSE(Ended(RunWithBios(u"47K31RA9", {{win::IDOK, 2000}})).exitedThroughCrt);
   ASSERT_EQ(machine().windows.MessageBoxes().size(), 2u);
   const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[1];
   EXPECT_EQ(box.text, "Cannot excute WinFlash64.exe");
@@ -683,20 +639,15 @@ TEST_F(UpdateRunTest, FlashToolThatCannotStartIsToldAndTheFinishUndoesTheLocks) 
   EXPECT_EQ(box.thread, 2);  // the worker's (the input lock's thread is 1)
   // The lock was gone before the box opened, or no click or key could have closed it.
   EXPECT_LT(machine().IndexOfCall("UnhookWindowsHookEx"), machine().IndexOfCall("MessageBoxA", machine().IndexOfCall("MessageBoxA") + 1));
-  // The window went on animating while the box was open.
+  // The window went on animating while the box was open, but did not cover the box it owns.
   int ticks = 0;
-  for (const sim::CallRecord& r : machine().Calls()) {
-    if (r.name == "Message" && r.args[0] == sim::Arg(win::WM_TIMER) && r.timeMs > box.openedAtMs &&
-        r.timeMs < box.closedAtMs) {
-      ++ticks;
-    }
-  }
-  EXPECT_EQ(ticks, 19);  // 13.1 s to 14.9 s
-  // ... but did not cover the box it owns.
   int covers = 0;
   for (const sim::CallRecord& r : machine().Calls()) {
-    covers += r.name == "SetWindowPos" && r.timeMs > box.openedAtMs && r.timeMs < box.closedAtMs ? 1 : 0;
+    if (r.timeMs <= box.openedAtMs || r.timeMs >= box.closedAtMs) continue;
+    ticks += r.name == "Message" && r.args[0] == sim::Arg(win::WM_TIMER) ? 1 : 0;
+    covers += r.name == "SetWindowPos" ? 1 : 0;
   }
+  EXPECT_EQ(ticks, 19);  // 13.1 s to 14.9 s
   EXPECT_EQ(covers, 0);
   EXPECT_FALSE(MarkerWritten());
   EXPECT_TRUE(machine().processes.RestartRequests().empty());
@@ -706,8 +657,7 @@ TEST_F(UpdateRunTest, FlashToolThatCannotStartIsToldAndTheFinishUndoesTheLocks) 
 
 TEST_F(UpdateRunTest, CapsuleThatCouldNotBeWrittenIsRefusedAsMissing) {
   machine().FailCall("WriteFile", {.occurrence = 2});  // the flash tool's write goes through
-  const sim::ProcessResult result = RunWithBios(u"47K31RA9");
-  EXPECT_EQ(result.exitCode, 0);
+  Ended(RunWithBios(u"47K31RA9"));
   EXPECT_EQ(ShownAt(TextId::StatusNoCapsule), 1000u);
   EXPECT_EQ(machine().FirstCall("PostMessageA").timeMs - kWorkerStartMs, 4000u);
   EXPECT_TRUE(machine().processes.Flashes().empty());
@@ -718,45 +668,38 @@ TEST_F(UpdateRunTest, CapsuleThatCouldNotBeWrittenIsRefusedAsMissing) {
 // The command buffer holds 255 characters: a working folder of 197 characters makes a command
 // line of exactly 255, and the tool runs; one of 198 would not fit, and nothing runs.
 TEST_F(UpdateRunTest, WorkingFolderTooLongForTheCommandBufferRunsNothing) {
-  for (const std::size_t folder : {197u, 198u}) {
-    sim::ResetMachine();
-    SetUp();
+  OnFreshMachines({197u, 198u}, [&](std::size_t folder) {
     machine().programFilesFolder = "C:\\" + std::string(folder - 3 - 11, 'P');
     machine().files.AddFolder(machine().programFilesFolder);
-    EXPECT_EQ(RunWithBios(u"47K31RA9").exitCode, 0);
+    Ended(RunWithBios(u"47K31RA9"));
     const bool fits = folder == 197;
-    ASSERT_EQ(machine().processes.Flashes().size(), fits ? 1u : 0u) << folder;
+    ASSERT_EQ(machine().processes.Flashes().size(), fits ? 1u : 0u);
     if (fits) {
       EXPECT_EQ(machine().processes.Flashes()[0].commandLine.size(), 255u);
     } else {
       EXPECT_EQ(machine().windows.MessageBoxes().back().text, "Cannot excute WinFlash64.exe");
     }
     EXPECT_EQ(MarkerWritten(), fits);
-  }
+  });
 }
 
 TEST_F(UpdateRunTest, LostFinishMessageStillEndsTheRunOnceThroughTheQuitTimer) {
   machine().FailCall("PostMessageA", {.times = 10});  // every post of the finish message is refused
-  const sim::ProcessResult result = RunWithBios(u"47K31RC1");
-  EXPECT_EQ(result.exitCode, 0);
-  EXPECT_FALSE(result.stalled);
-  EXPECT_EQ(result.endedAtMs, kWorkerStartMs + 12000 + 3000);
+  EXPECT_EQ(Ended(RunWithBios(u"47K31RC1")).endedAtMs, kWorkerStartMs + 12000 + 3000);
   EXPECT_EQ(machine().CountCalls("PostQuitMessage"), 1);
   ExpectMachineRestored();
 }
 
 TEST_F(UpdateRunTest, IdentityQueryFailuresLeaveTheVersionEmptyAndTheRunGoesOn) {
-  for (const char* call : {"CoCreateInstance", "ConnectServer", "CreateInstanceEnum", "EnumNext", "ObjectGet",
-                           "WideCharToMultiByte"}) {
-    sim::ResetMachine();
-    SetUp();
+  OnFreshMachines({"CoCreateInstance", "ConnectServer", "CreateInstanceEnum", "EnumNext", "ObjectGet",
+                   "WideCharToMultiByte"}, [&](const char* call) {
     machine().FailCall(call);
     RunWithBios(u"47K31RA9");
-    EXPECT_EQ(ShownAt(TextId::StatusWrongModel), 7000u) << call;
-    EXPECT_TRUE(machine().files.FolderExists(kWorkingFolder) == false) << call;
-    EXPECT_EQ(machine().wmi.LiveObjects(), 0) << call << ": every COM object released";
-    EXPECT_EQ(machine().wmi.StringsNotFreed(), 0) << call;
-  }
+    EXPECT_EQ(ShownAt(TextId::StatusWrongModel), 7000u);
+    EXPECT_TRUE(machine().files.FolderExists(kWorkingFolder) == false);
+    EXPECT_EQ(machine().wmi.LiveObjects(), 0) << "every COM object released";
+    EXPECT_EQ(machine().wmi.StringsNotFreed(), 0);
+  });
 }
 
 TEST_F(UpdateRunTest, EnumerationThatTimesOutWaitsTwoSecondsAndLeavesTheVersionEmpty) {
@@ -784,10 +727,9 @@ TEST_F(UpdateRunTest, BiosVersionIsUpperCasedInTheThreadsCodePageAndOnlyAStringC
     machine().wmi.biosVersions = {row.value};
     machine().wmi.versionType = row.type;
     std::string version = "not read";
-    sim::RunProcess([&] {
+    RunInProcess([&] {
       update::WmiConnection connection;
       version = update::QueryBiosVersion(connection);
-      return 0;
     });
     EXPECT_EQ(version, row.version);
   }

@@ -29,10 +29,9 @@ TEST_F(WorkingFolderTest, UnknownProgramFilesFolderGivesNoPathAndTouchesNothing)
   std::string capsuleName;
   EXPECT_EQ(app::ExtractCapsule(capsuleName), PayloadResult::NotWritten);
   app::CleanUpWorkingFolder();
-  EXPECT_EQ(machine().CountCalls("DeleteFileA"), 0);
-  EXPECT_EQ(machine().CountCalls("RemoveDirectoryA"), 0);
-  EXPECT_EQ(machine().CountCalls("CreateDirectoryA"), 0);
-  EXPECT_EQ(machine().CountCalls("CreateFileA"), 0);
+  for (const char* call : {"DeleteFileA", "RemoveDirectoryA", "CreateDirectoryA", "CreateFileA"}) {
+    EXPECT_EQ(machine().CountCalls(call), 0) << call;
+  }
 }
 
 TEST_F(WorkingFolderTest, PathThatWouldNotFitIn260BytesIsRefused) {
@@ -47,30 +46,23 @@ TEST_F(WorkingFolderTest, PathThatWouldNotFitIn260BytesIsRefused) {
   EXPECT_EQ(app::CapsulePath()->size(), 258u);
 }
 
+// Into a new folder, or over the payloads an earlier run left.
 TEST_F(WorkingFolderTest, ExtractionsCreateTheFolderAndWriteBothPayloadsByteForByte) {
-  std::string capsuleName;
-  EXPECT_EQ(app::ExtractFlashTool(), PayloadResult::Written);
-  EXPECT_EQ(app::ExtractCapsule(capsuleName), PayloadResult::Written);
-  EXPECT_EQ(capsuleName, "47K31RB4.cap");
-  ASSERT_TRUE(machine().files.FolderExists(kWorkingFolder));
-  EXPECT_EQ(machine().files.FileAt(kFlashToolPath)->bytes, kFlashToolBytes);
-  EXPECT_EQ(machine().files.FileAt(kCapsulePath)->bytes, kCapsuleBytes);
-  EXPECT_EQ(machine().files.FileAt(kFlashToolPath)->name, "WinFlash64.exe");
-  EXPECT_EQ(machine().OpenHandles("file"), 0);
-  // One write of all bytes, into a file opened for writing only, unshared, replaced if there.
-  const int create = machine().IndexOfCall("CreateFileA");
-  EXPECT_EQ(machine().Calls()[create].Text(),
-            std::string(kFlashToolPath) + " 1073741824 0 2 128");
-  EXPECT_EQ(machine().CountCalls("WriteFile"), 2);
-}
-
-TEST_F(WorkingFolderTest, PayloadsLeftByAnEarlierRunAreReplaced) {
-  LeaveEarlierRun();
-  std::string capsuleName;
-  EXPECT_EQ(app::ExtractFlashTool(), PayloadResult::Written);
-  EXPECT_EQ(app::ExtractCapsule(capsuleName), PayloadResult::Written);
-  EXPECT_EQ(machine().files.FileAt(kFlashToolPath)->bytes, kFlashToolBytes);
-  EXPECT_EQ(machine().files.FileAt(kCapsulePath)->bytes, kCapsuleBytes);
+  OnFreshMachines({false, true}, [&](bool earlierRun) {
+    if (earlierRun) LeaveEarlierRun();
+    std::string capsuleName;
+    EXPECT_EQ(app::ExtractFlashTool(), PayloadResult::Written);
+    EXPECT_EQ(app::ExtractCapsule(capsuleName), PayloadResult::Written);
+    EXPECT_EQ(capsuleName, "47K31RB4.cap");
+    ASSERT_TRUE(machine().files.FolderExists(kWorkingFolder));
+    EXPECT_EQ(machine().files.FileAt(kFlashToolPath)->bytes, kFlashToolBytes);
+    EXPECT_EQ(machine().files.FileAt(kCapsulePath)->bytes, kCapsuleBytes);
+    EXPECT_EQ(machine().files.FileAt(kFlashToolPath)->name, "WinFlash64.exe");
+    EXPECT_EQ(machine().OpenHandles("file"), 0);
+    // One write of all bytes, into a file opened for writing only, unshared, replaced if there.
+    EXPECT_EQ(machine().FirstCall("CreateFileA").Text(), std::string(kFlashToolPath) + " 1073741824 0 2 128");
+    EXPECT_EQ(machine().CountCalls("WriteFile"), 2);
+  });
 }
 
 TEST_F(WorkingFolderTest, UndeletableOldFileStaysUnchangedAndNothingIsWritten) {
@@ -87,10 +79,7 @@ TEST_F(WorkingFolderTest, UndeletableOldFileStaysUnchangedAndNothingIsWritten) {
 // failure it was. A partial capsule must never stay where the flash tool would find it.
 struct WriteFailureCase {
   const char* name;
-  const char* failingCall;  // null: see the flags below
-  bool removeResource;
-  bool emptyResource;
-  bool shortWrite;
+  void (*fault)();
   PayloadResult expected;
 };
 
@@ -101,12 +90,7 @@ class PayloadWriterFailure : public SimTest, public ::testing::WithParamInterfac
 TEST_P(PayloadWriterFailure, LeavesNoFileBehind) {
   const WriteFailureCase& c = GetParam();
   machine().files.AddFolder(kWorkingFolder);
-  if (c.failingCall != nullptr) machine().FailCall(c.failingCall);
-  if (c.removeResource) machine().resources.Remove("FILE", kCapsuleId);
-  if (c.emptyResource) machine().resources.Set("FILE", kCapsuleId, "");
-  // A write that reports success for fewer bytes than asked.
-  if (c.shortWrite) machine().FailCall("WriteFile", {.error = 0, .partial = 3});
-
+  c.fault();
   EXPECT_EQ(app::WritePayload(kCapsuleId, kCapsulePath), c.expected);
   EXPECT_FALSE(machine().files.FileExists(kCapsulePath));
   EXPECT_EQ(machine().OpenHandles("file"), 0);
@@ -115,18 +99,16 @@ TEST_P(PayloadWriterFailure, LeavesNoFileBehind) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, PayloadWriterFailure,
     ::testing::Values(
-        WriteFailureCase{"MissingResource", nullptr, true, false, false, PayloadResult::NotWritten},
-        WriteFailureCase{"EmptyResource", nullptr, false, true, false, PayloadResult::NotWritten},
-        WriteFailureCase{"ResourceNotLoaded", "LoadResource", false, false, false,
-                         PayloadResult::NotWritten},
-        WriteFailureCase{"CreateFails", "CreateFileA", false, false, false,
+        WriteFailureCase{"MissingResource", [] { sim::TheMachine().resources.Remove("FILE", kCapsuleId); }, PayloadResult::NotWritten},
+        WriteFailureCase{"EmptyResource", [] { sim::TheMachine().resources.Set("FILE", kCapsuleId, ""); }, PayloadResult::NotWritten},
+        WriteFailureCase{"ResourceNotLoaded", [] { sim::TheMachine().FailCall("LoadResource"); }, PayloadResult::NotWritten},
+        WriteFailureCase{"CreateFails", [] { sim::TheMachine().FailCall("CreateFileA"); }, PayloadResult::WriteFailed},
+        WriteFailureCase{"DiskFullMidWrite", [] { sim::TheMachine().FailCall("WriteFile"); }, PayloadResult::WriteFailed},
+        // A write that reports success for fewer bytes than asked.
+        WriteFailureCase{"ShortWrite", [] { sim::TheMachine().FailCall("WriteFile", {.error = 0, .partial = 3}); },
                          PayloadResult::WriteFailed},
-        WriteFailureCase{"DiskFullMidWrite", "WriteFile", false, false, false,
-                         PayloadResult::WriteFailed},
-        WriteFailureCase{"ShortWrite", nullptr, false, false, true, PayloadResult::WriteFailed},
-        WriteFailureCase{"CloseFails", "CloseHandle", false, false, false,
-                         PayloadResult::WriteFailed}),
-    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+        WriteFailureCase{"CloseFails", [] { sim::TheMachine().FailCall("CloseHandle"); }, PayloadResult::WriteFailed}),
+    kByName);
 
 TEST_F(WorkingFolderTest, MissingFolderIsAWriteFailureNotAnEscape) {
   machine().FailCall("CreateDirectoryA");
@@ -136,29 +118,26 @@ TEST_F(WorkingFolderTest, MissingFolderIsAWriteFailureNotAnEscape) {
   EXPECT_FALSE(machine().files.FolderExists(kWorkingFolder));
 }
 
-TEST_F(WorkingFolderTest, CleanUpRemovesPayloadsAndFolder) {
-  LeaveEarlierRun();
-  app::CleanUpWorkingFolder();
-  EXPECT_FALSE(machine().files.FileExists(kFlashToolPath));
-  EXPECT_FALSE(machine().files.FileExists(kCapsulePath));
-  EXPECT_FALSE(machine().files.FolderExists(kWorkingFolder));
-  // Tool first, then capsule, then the folder.
-  const int tool = machine().IndexOfCall("DeleteFileA");
-  const int capsule = machine().IndexOfCall("DeleteFileA", tool + 1);
-  EXPECT_EQ(machine().Calls()[tool].Text(), kFlashToolPath);
-  EXPECT_EQ(machine().Calls()[capsule].Text(), kCapsulePath);
-  EXPECT_GT(machine().IndexOfCall("RemoveDirectoryA"), capsule);
-}
-
-TEST_F(WorkingFolderTest, CleanUpLeavesAForeignFileAndItsFolder) {
-  LeaveEarlierRun();
+// The payloads an earlier run left go, tool first, then capsule, then the folder; a foreign file
+// stays, and so does its folder.
+TEST_F(WorkingFolderTest, CleanUpRemovesPayloadsAndFolderButLeavesAForeignFile) {
   const std::string foreign = std::string(kWorkingFolder) + "\\notes.txt";
-  machine().files.AddFile(foreign, "mine");
-  app::CleanUpWorkingFolder();
-  EXPECT_FALSE(machine().files.FileExists(kFlashToolPath));
-  EXPECT_FALSE(machine().files.FileExists(kCapsulePath));
-  EXPECT_TRUE(machine().files.FolderExists(kWorkingFolder));
-  EXPECT_EQ(machine().files.FileAt(foreign)->bytes, "mine");
+  OnFreshMachines({false, true}, [&](bool foreignFile) {
+    LeaveEarlierRun();
+    if (foreignFile) machine().files.AddFile(foreign, "mine");
+    app::CleanUpWorkingFolder();
+    EXPECT_FALSE(machine().files.FileExists(kFlashToolPath));
+    EXPECT_FALSE(machine().files.FileExists(kCapsulePath));
+    EXPECT_EQ(machine().files.FolderExists(kWorkingFolder), foreignFile);
+    if (foreignFile) {
+      EXPECT_EQ(machine().files.FileAt(foreign)->bytes, "mine");
+    }
+    const int tool = machine().IndexOfCall("DeleteFileA");
+    const int capsule = machine().IndexOfCall("DeleteFileA", tool + 1);
+    EXPECT_EQ(machine().Calls()[tool].Text(), kFlashToolPath);
+    EXPECT_EQ(machine().Calls()[capsule].Text(), kCapsulePath);
+    EXPECT_GT(machine().IndexOfCall("RemoveDirectoryA"), capsule);
+  });
 }
 
 TEST_F(WorkingFolderTest, CleanUpWithNothingThereChangesNothing) {
