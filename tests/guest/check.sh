@@ -253,13 +253,10 @@ check_cleanup() {
     expect "$who: clean-up shows no window" 0 "$(fact windows "$dir")"
     expect "$who: working folder gone" no "$(fact work_dir_after "$dir")"
     # Each removes the Run value in the registry view of its own width only.
-    if [[ $who == product ]]; then
-      expect "$who: Run value gone from the 32-bit view" no "$(fact run_value_32 "$dir")"
-      expect "$who: Run value of the 64-bit view left" yes "$(fact run_value_64 "$dir")"
-    else
-      expect "$who: Run value gone from the 64-bit view" no "$(fact run_value_64 "$dir")"
-      expect "$who: Run value of the 32-bit view left" yes "$(fact run_value_32 "$dir")"
-    fi
+    local own=64 other=32
+    [[ $who == product ]] && own=32 other=64
+    expect "$who: Run value gone from the $own-bit view" no "$(fact "run_value_$own" "$dir")"
+    expect "$who: Run value of the $other-bit view left" yes "$(fact "run_value_$other" "$dir")"
     # What a driver of the updater's width sees of the same Windows.
     if [[ $who == product ]]; then
       expect "$who: a 32-bit process's view of 64-bit Windows" \

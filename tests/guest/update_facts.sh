@@ -32,6 +32,7 @@ export WINFLASH_LOG=$FLASH_TOOL_LOG_WIN WINFLASH_DELAY_MS=$FLASH_TOOL_BOUND_MS \
   POWRPROF_HOLD_UNTIL_FILE='C:\fixture-logs\covered-looks-taken'
 # The updater's text calls in Wine's trace: which status texts the window drew.
 readonly TEXT_TRACE=-all,+text
+readonly FIRST_STATUS_TEXT='Initializing for BIOS update'
 # Seen in both files' runs: the tool's console drawn above the covering window for good (Wine's
 # X stacking, see flash_tool.cpp), so that the screenshots showed the console.
 export WINFLASH_HIDE_CONSOLE=1
@@ -56,6 +57,15 @@ lock_facts() {  # lock_facts WHEN
 drawn_texts() {
   tail -n +"$((trace_from + 1))" "$WINE_STATE_DIR/wine.log" |
     sed -n 's/.*trace:text:DrawTextExW L"\(.*\)", -\{0,1\}[0-9]*, .*/\1/p' | awk '!seen[$0]++'
+}
+
+# Waits until the updater has drawn TEXT, at most WAIT_MS.
+wait_drawn() {
+  local deadline=$(($(now_ms) + WAIT_MS))
+  until drawn_texts | grep -qxF "$1"; do
+    (($(now_ms) < deadline)) || return 1
+    sleep "$POLL_S"
+  done
 }
 
 fixtures_install || { fact fixtures failed; exit 1; }
@@ -87,9 +97,12 @@ covered=no
 wait_covered >/dev/null && covered=yes
 fact covered "$covered"
 if [[ $covered == yes ]]; then
+  # The screenshot first, once the first status text is drawn: some 13 s later the flash tool's
+  # console may be drawn over the screen until the tool hides it.
+  wait_drawn "$FIRST_STATUS_TEXT" || echo "no \"$FIRST_STATUS_TEXT\" drawn within $WAIT_MS ms" >&2
+  wine_driver screenshot "$(wine_win_path "$out_dir/covered.bmp")" >/dev/null
   fact policies_covered "$(power_policy_triples)"
   fact companion_covered "$(brindle_running_count)"
-  wine_driver screenshot "$(wine_win_path "$out_dir/covered.bmp")" >/dev/null
   fact updater_wow64 "$(wine_driver window-wow64 '#32770' 'BIOS Update Program')"
   lock_facts covered
   fact covering_after_looks "$(wine_driver window-info '#32770' 'BIOS Update Program' 2>/dev/null |

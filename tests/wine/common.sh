@@ -88,12 +88,14 @@ wait_question() { wine_driver wait-window "$MESSAGE_BOX_CLASS" "$QUESTION_CAPTIO
 to_hex() { od -An -tx1 -v | tr -d ' \n'; }
 
 now_ms() { date +%s%3N; }
-# Waits until the updater's window covers the screen, top-most; prints when (ms since 1970).
+# Waits until the updater's window (captioned TITLE, the English one by default) covers the
+# screen, top-most; prints when (ms since 1970) and its rectangle.
 wait_covered() {
   local info deadline=$(($(now_ms) + WAIT_MS))
   while (($(now_ms) < deadline)); do
-    info=$(wine_driver window-info '#32770' 'BIOS Update Program' 2>/dev/null | tr -d '\r')
-    grep -q '^rect=0,0,[1-9]' <<<"$info" && grep -q '^topmost=1' <<<"$info" && { now_ms; return 0; }
+    info=$(wine_driver window-info '#32770' "${1:-BIOS Update Program}" 2>/dev/null | tr -d '\r')
+    grep -q '^rect=0,0,[1-9]' <<<"$info" && grep -q '^topmost=1' <<<"$info" &&
+      { echo "$(now_ms) $(sed -n 's/^rect=//p' <<<"$info")"; return 0; }
     sleep 0.05
   done
   return 1

@@ -107,7 +107,8 @@ if ! wait_question; then
 fi
 answered_ms=$(now_ms)
 answer_question "$IDYES"
-if ! covered_ms=$(wait_covered); then
+read -r covered_ms _ < <(wait_covered)
+if [[ -z $covered_ms ]]; then
   expect "the window covers the screen" covered "not covered"
   finish
   exit 1

@@ -22,27 +22,10 @@ locales=("$@")
 readonly WINDOW_CLASS='#32770'
 readonly ENGLISH_TITLE='BIOS Update Program'
 readonly KOREAN_TITLE='BIOS 업데이트 프로그램'
-readonly POLL_S=0.05
 # From the window covering the screen to the first status text and a running animation:
 # 500 ms before the text, 500 ms to the first animation tick, and some slack.
 readonly SETTLE_S=1.5
 readonly SHOT_GAP_S=0.5
-
-now_ms() { date +%s%3N; }
-
-# Waits until the updater's window is topmost; prints its rectangle.
-wait_covered() {
-  local title=$1 info deadline=$(($(now_ms) + WAIT_MS))
-  while (($(now_ms) < deadline)); do
-    info=$(wine_driver window-info "$WINDOW_CLASS" "$title" 2>/dev/null | tr -d '\r')
-    if grep -q '^rect=0,0,[1-9]' <<<"$info" && grep -q '^topmost=1' <<<"$info"; then
-      sed -n 's/^rect=//p' <<<"$info"
-      return 0
-    fi
-    sleep "$POLL_S"
-  done
-  return 1
-}
 
 capture_run() {
   local locale=$1 dir="$out_dir/$1" report title=$ENGLISH_TITLE window taken=0 i
@@ -57,6 +40,7 @@ capture_run() {
       echo question=shown
       answer_question "$IDYES"
       if window=$(wait_covered "$title"); then
+        window=${window#* }
         echo "window=$window"
         sleep "$SETTLE_S"
         for ((i = 1; i <= shots; i++)); do

@@ -21,21 +21,13 @@ readonly IDOK=1 IDYES=6 IDNO=7
 readonly TEXT_ID=65535   # the static that holds a message box's text
 readonly WAIT_MS=10000
 
-passed=0
-failed=0
 state=$(mktemp -d /tmp/wine-smoke.XXXXXX)
 trap 'wine_prefix_destroy "$state"' EXIT
 
-pass() { passed=$((passed + 1)); }
-fail() {
-  failed=$((failed + 1))
-  echo "FAIL: $*"
-}
-
-# expect NAME EXPECTED ACTUAL
-expect() {
-  if [[ "$2" == "$3" ]]; then pass; else fail "$1: expected [$2], got [$3]"; fi
-}
+# shellcheck source=expect.sh
+source "$here/expect.sh"
+pass() { expect "${1:-}" ok ok; }
+fail() { expect "$1" ok failed; }
 
 # expect_match NAME REGEX ACTUAL
 expect_match() {
@@ -248,8 +240,7 @@ main() {
     check_locale
   fi
   if ((failed > 0)); then wine_log_tail 30; fi
-  echo "$passed passed, $failed failed"
-  ((failed == 0))
+  tally
 }
 
 main

@@ -44,7 +44,7 @@ run_update() {
   covered_ms=
   if wait_question; then
     answer_question "$IDYES"
-    covered_ms=$(wait_covered) || covered_ms=
+    read -r covered_ms _ < <(wait_covered)
     if [[ $outcome == flash ]]; then
       wine_driver above-watch '#32770' 'BIOS Update Program' WinFlash64.exe "$RUN_TIMEOUT_MS" \
         "$ABOVE_WATCH_MS" >"$above_file" 2>&1 &
