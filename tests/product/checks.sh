@@ -1,12 +1,6 @@
 # shellcheck shell=bash
-# What the file checks share: one check per observable fact, expected beside actual on failure,
-# and the closing count.
-passed=0 failed=0
-check() {  # check NAME EXPECTED ACTUAL
-  if [ "$2" == "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
-  fi
-}
+# What the file checks share with the end-to-end checks: one check per observable fact,
+# expected beside actual on failure, and the closing count (tally).
+# shellcheck source=../wine/expect.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../wine/expect.sh"
+check() { expect "$@"; }

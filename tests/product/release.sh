@@ -89,5 +89,4 @@ flash tool signer: $THROWAWAY_SIGNER
 commit: $(git -C "$SOURCE_DIR" rev-parse HEAD)
 tree: $tree" "$(cat "$work/good/BIOSUpdate.release.txt" 2>&1)"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+tally

@@ -71,5 +71,4 @@ for dir in "$FIRST" "$SECOND"; do
         "$(grep -c -a -F -e "$FIRST" -e "$SECOND" "$dir/$PRODUCT")"
 done
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+tally

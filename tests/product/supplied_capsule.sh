@@ -7,11 +7,8 @@ set -u
 source_dir=$1 capsule_tool=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-passed=0 failed=0
-check() {
-  if [ "$2" == "$3" ]; then passed=$((passed + 1)); else
-    failed=$((failed + 1)); printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"; fi
-}
+# shellcheck source=checks.sh
+source "$(dirname "$0")/checks.sh"
 
 "$capsule_tool" make "$work/good.cap"
 cp "$work/good.cap" "$work/bad.cap"
@@ -40,5 +37,4 @@ check "the build says what is wrong" "1" \
 check "no payload is left from the refused capsule" "absent" \
   "$([ -e "$work/build-bad.cap/payload/47K31RB4.cap" ] && echo present || echo absent)"
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+tally
