@@ -15,7 +15,6 @@ out_dir=$4
 probe_exe=$5
 
 readonly COMPANION_WIN="C:\\$PROGRAM_FILES\\Norvik Software\\Quilden\\Brindle.exe"
-readonly FLASH_TOOL_IMAGE=WinFlash64.exe
 # The stand-in flash tool runs until this script has taken its looks (the file below), at most
 # this long: a tool that ends on the bound means looks that came too late, and fails the run.
 readonly FLASH_TOOL_BOUND_MS=300000
@@ -44,7 +43,6 @@ facts=$out_dir/facts
 report_file=$(mktemp)
 
 program_running() { kill -0 "$program_pid" 2>/dev/null; }
-flash_tool_running() { (($(running_count "$FLASH_TOOL_IMAGE") > 0)); }
 # The inputs that reached the probe's hooks and the probe's window, in order, as two facts.
 lock_facts() {  # lock_facts WHEN
   local lines
@@ -140,7 +138,7 @@ fi
 # The looks are taken: the stand-in may end.
 touch "$LOOKS_TAKEN"
 # The finish undoes the lock, then waits for its restart command, which the stand-in holds.
-while program_running && ! fixture_log runs | grep -qF '|shutdown -r -f|'; do sleep "$POLL_S"; done
+while program_running && (($(restart_requests) == 0)); do sleep "$POLL_S"; done
 fact running_after_finish "$(program_running && echo yes || echo no)"
 lock_facts after_finish
 touch "$RESTART_HOLD"

@@ -36,6 +36,8 @@
 #                                    whether the working folder is left
 #   running_count IMAGE              how many processes of IMAGE (e.g. WinFlash64.exe) run in
 #                                    the prefix
+#   flash_tool_running               whether the stand-in flash tool runs
+#   restart_requests                 how many times the restart command ran
 #   input_watch_start PROBE_EXE SECONDS  input_probe's watch (its hooks and its window) for at
 #                                    most SECONDS, started before the updater so that its hooks
 #                                    see what the updater's pass on; waits until it is ready
@@ -51,6 +53,7 @@
 #                                    and a move, as input_probe names them
 #
 readonly FLASH_TOOL_LOG_WIN='C:\fixture-logs\winflash.log'
+readonly FLASH_TOOL_IMAGE=WinFlash64.exe
 readonly UPDATE_MARKER_KEY='HKU\.DEFAULT\Software\NRVK\BIOSUPDATE\Parameters'
 readonly LOCK_INPUTS=(
   key-down:0D key-up:0D key-down:1B key-up:1B key-down:79 key-up:79
@@ -359,6 +362,8 @@ flash_log_field() {
 }
 first_applied_policies() { fixture_log powrprof | sed -n 's/^SetActivePwrScheme ok //p' | head -n 1; }
 running_count() { wine_driver process-count "$1" | tr -d '\r'; }
+flash_tool_running() { (($(running_count "$FLASH_TOOL_IMAGE") > 0)); }
+restart_requests() { fixture_log runs | grep -c '|shutdown -r -f|'; }
 update_outcome() {
   local report field
   report=$(cat "$1")

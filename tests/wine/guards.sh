@@ -114,7 +114,7 @@ while IFS='|' read -r function occurrence times text locked bios; do
   fi
   [[ $locked == yes ]] && expect "$label companion started again at both paths" 2 "$(settled 2 brindle_running_count)"
   expect "$label restart requested" "$([[ $bios == 47K31RA9 ]] && echo 1 || echo 0)" \
-    "$(fixture_log runs | grep -c '|shutdown -r -f|')"
+    "$(restart_requests)"
   expect "$label working folder gone" no "$(exists "$WORK_DIR")"
 done <<'CASES'
 CanUserWritePwrScheme|1|1|CanUserWritePwrScheme Error|no|Wine
@@ -146,12 +146,10 @@ wine_exec taskkill /F /IM Brindle.exe >/dev/null 2>&1
 readonly RELAY_KEY='HKCU\Software\Wine\Debug'
 readonly RELAY_CALLS='SetThreadExecutionState;ShutdownBlockReasonCreate;ShutdownBlockReasonDestroy'
 readonly WINDOW_CAPTION='BIOS Update Program'
-readonly FLASH_TOOL=WinFlash64.exe
 readonly SHUTDOWN_OR_RESTART=0
 readonly SESSION_FLASH_MS=4000
 readonly FLASH_START_POLLS=400
 readonly FLASH_POLL_S=0.1
-flash_tool_count() { wine_driver process-count "$FLASH_TOOL" | tr -d '\r'; }
 # The traced calls in order, each as THREAD:NAME(ARGUMENTS) with the DLL's name left out, and
 # the reason's answer as THREAD:ShutdownBlockReasonCreate=RETVAL.
 traced_calls() {
@@ -170,16 +168,16 @@ export WINEDEBUG=-all
 unset WINFLASH_DELAY_MS
 if wait_question; then answer_question "$IDYES"; fi
 for ((poll = 0; poll < FLASH_START_POLLS; poll++)); do
-  [[ $(flash_tool_count) == 1 ]] && break
+  flash_tool_running && break
   sleep "$FLASH_POLL_S"
 done
-expect "$label the flash tool runs" 1 "$(flash_tool_count)"
+expect "$label the flash tool runs" 1 "$(running_count "$FLASH_TOOL_IMAGE")"
 expect "$label refused" 0 "$(wine_driver query-end-session "$MESSAGE_BOX_CLASS" "$WINDOW_CAPTION" "$SHUTDOWN_OR_RESTART" | tr -d '\r')"
-expect "$label the flash tool still runs after the answer" 1 "$(flash_tool_count)"
+expect "$label the flash tool still runs after the answer" 1 "$(running_count "$FLASH_TOOL_IMAGE")"
 wait_program
 wine_exec reg delete "$RELAY_KEY" /v RelayInclude /f >/dev/null 2>&1
 expect "$label exits 0" 0 "$(report_field exit "$(cat "$report_file")")"
-expect "$label the restart follows the flash" 1 "$(fixture_log runs | grep -c '|shutdown -r -f|')"
+expect "$label the restart follows the flash" 1 "$(restart_requests)"
 expect "$label nothing restored but by the finish (the save and one restore)" 2 \
   "$(fixture_log powrprof | grep -c '^SetActivePwrScheme ok')"
 calls=$(traced_calls "$trace_from")

@@ -46,7 +46,6 @@ for payload in payloads:
 open(out, "wb").write(bytes(data))
 PY
 }
-flash_tool_running() { [[ "$(wine_driver process-count WinFlash64.exe 2>/dev/null | tr -d '\r')" -ge 1 ]]; }
 fixtures_reset
 export WINFLASH_DELAY_MS=$FLASH_TOOL_RUN_MS
 (cd "$PROGRAM_DIR" && bios_version_run 47K31RA9 run_program) >"$report_file" 2>&1 &
@@ -107,7 +106,7 @@ wait_program
 unset WINFLASH_DELAY_MS
 expect "crash: the updater ends at once with the fault's code" "$ACCESS_VIOLATION_EXIT" \
   "$(report_field exit "$(cat "$report_file")")"
-expect "crash: no debugger started" 0 "$(wine_driver process-count winedbg.exe | tr -d '\r')"
+expect "crash: no debugger started" 0 "$(running_count winedbg.exe)"
 expect "crash: power policies back" "$(restored_triples "$policies_before")" "$(power_policy_triples)"
 wine_exec taskkill /F /IM WinFlash64.exe >/dev/null 2>&1
 

@@ -150,9 +150,8 @@ else
 fi
 
 # The finish has undone the lock and waits for its restart command, which the stand-in holds.
-restart_requested() { [[ $(fixture_log runs | grep -c '|shutdown -r -f|') -ge 1 ]]; }
 finish_deadline_ms=$((answered_ms + ANSWER_TO_FINISH_MS + FINISH_SLACK_MS + WAIT_MS))
-until restart_requested || (($(now_ms) > finish_deadline_ms)); do sleep "$FINISH_POLL_S"; done
+until (($(restart_requests) > 0)) || (($(now_ms) > finish_deadline_ms)); do sleep "$FINISH_POLL_S"; done
 finished_ms=$(($(now_ms) - answered_ms))
 echo "keys posted by +${posted_ms} ms; the finish asked for the restart by +${finished_ms} ms after the answer"
 expect "finish with Enter and Escape posted comes no earlier than ${ANSWER_TO_FINISH_MS} ms after the answer" yes \
