@@ -30,7 +30,6 @@ readonly CONCURRENT_RUNS=40
 readonly GONE_WAIT_S=5
 readonly OBJDUMP=x86_64-w64-mingw32-objdump
 
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
 took() { echo "$1 took $(($(now_ms) - $2)) ms"; }
 joined() { paste -sd'|'; }
 status_of() { "$@" >/dev/null 2>&1; echo $?; }

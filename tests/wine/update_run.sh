@@ -128,8 +128,7 @@ if wait_question; then
       "$(wine_driver text "$MESSAGE_BOX_CLASS" "$APP_CAPTION" "$TEXT_ID" | tr -d '\r')"
     expect "unstartable tool: OK only" "$IDOK OK" \
       "$(wine_driver buttons "$MESSAGE_BOX_CLASS" "$APP_CAPTION" | tr -d '\r' | paste -sd '|')"
-    answer_box() { wine_driver click "$MESSAGE_BOX_CLASS" "$APP_CAPTION" "$IDOK" >/dev/null 2>&1; }
-    answer_box
+    wine_driver click "$MESSAGE_BOX_CLASS" "$APP_CAPTION" "$IDOK" >/dev/null 2>&1
   else
     expect "unstartable tool: the message box is shown" shown "not shown"
   fi
