@@ -32,6 +32,8 @@
 #   win32/BIOSUpdate.debug.exe the unstripped link output, for reading crash addresses
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=verifier_reason.sh
+source "$root/scripts/verifier_reason.sh"
 readonly RELEASE_DIR=${RELEASE_DIR:-$root/build/release}
 readonly UNSIGNED=$RELEASE_DIR/win32/BIOSUpdate.exe
 readonly SIGNED=$RELEASE_DIR/BIOSUpdate.exe
@@ -75,8 +77,7 @@ tool_signer() {  # tool_signer FILE
   elif grep -q 'MISMATCH' <<<"$out"; then
     reason="signature does not match the file (message digest mismatch)"
   else
-    reason="signature does not verify against $tool_ca: $(grep -m1 -o 'Error: .*' <<<"$out" |
-      sed 's/^Error: //')"
+    reason="signature does not verify against $tool_ca: $(verifier_reason <<<"$out")"
   fi
   echo "release.sh: flash tool $1: $reason" >&2
   return 1

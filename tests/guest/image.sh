@@ -1,20 +1,18 @@
 #!/usr/bin/env bash
 # Makes the test guest's disk image once and keeps it: a Debian 12 amd64 root from Debian's
-# packages (packages.txt) with guest-init as its init and the Wine prefixes of bake.sh made in
-# it by one boot. The image lives in CACHE_DIR/image-<key>, the key a hash of the package list
-# and of the scripts that make it, so a change to any of them makes a new image; older images
-# are removed. Prints the image's folder.
+# packages (packages.txt), fetched through the machine's own apt sources, with guest-init as its
+# init and the Wine prefixes of bake.sh made in it by one boot. The image lives in
+# CACHE_DIR/image-<key>, the key a hash of the package list and of the scripts that make it, so
+# a change to any of them makes a new image; older images are removed. Prints the image's folder.
 #
 # Usage: image.sh CACHE_DIR
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/qemu.sh"
+readonly APT_SOURCES_SCRIPT=$here/../../scripts/apt_sources.sh
+source "$APT_SOURCES_SCRIPT"
 
 readonly SUITE=bookworm
-readonly MIRRORS=(
-  "deb http://deb.debian.org/debian $SUITE main"
-  "deb http://deb.debian.org/debian $SUITE-updates main"
-)
 # Room for the root (about 2.2 GB) and the two prefixes; the file is sparse.
 readonly DISK_SIZE=8G
 readonly BAKE_TIMEOUT_S=1200
@@ -25,7 +23,8 @@ fail() { echo "guest image: $*" >&2; exit 1; }
 cache=${1:?usage: image.sh CACHE_DIR}
 mkdir -p "$cache" && cache=$(cd "$cache" && pwd) || fail "cannot make $cache"
 # lib.sh, staged for the bake, only starts its Xvfb: nothing of it lands in the image.
-key=$(cat "$here/packages.txt" "$here/image.sh" "$here/guest-init" "$here/bake.sh" "$here/qemu.sh" |
+key=$(cat "$here/packages.txt" "$here/image.sh" "$here/guest-init" "$here/bake.sh" "$here/qemu.sh" \
+  "$APT_SOURCES_SCRIPT" |
   sha256sum | cut -c1-16)
 image=$cache/image-$key
 if [[ -f $image/ready ]]; then
@@ -45,12 +44,15 @@ root=$work/root
 mkdir -p "$work"
 started=$SECONDS
 
+mapfile -t sources < <(apt_sources_files)
+[[ ${#sources[@]} -gt 0 ]] ||
+  fail "the machine has no apt sources ($APT_SOURCES_LIST or $APT_SOURCES_PARTS) to make the root from"
 mapfile -t packages < <(sed -e 's/#.*//' -e '/^[[:space:]]*$/d' "$here/packages.txt")
 echo "guest image: mmdebstrap ${#packages[@]} packages into $root" >&2
 if ! mmdebstrap --variant=apt --architectures=amd64,i386 --include="$(IFS=,; echo "${packages[*]}")" \
   --customize-hook="install -m 0755 '$here/guest-init' \"\$1/usr/local/sbin/guest-init\"" \
-  "$SUITE" "$root" "${MIRRORS[@]}" </dev/null >"$work/mmdebstrap.log" 2>&1; then
-  fail "mmdebstrap could not make the root from Debian's packages (no network to deb.debian.org?): $(grep -m1 -E '^(E:|W: .*[Ff]ail)' "$work/mmdebstrap.log" || tail -n 1 "$work/mmdebstrap.log")"
+  "$SUITE" "$root" "${sources[@]}" </dev/null >"$work/mmdebstrap.log" 2>&1; then
+  fail "mmdebstrap could not make the root from the machine's apt sources: $(grep -m1 -E '^(E:|W: .*[Ff]ail)' "$work/mmdebstrap.log" || tail -n 1 "$work/mmdebstrap.log")"
 fi
 echo "guest image: root made in $((SECONDS - started)) s ($(du -sh "$root" | cut -f1))" >&2
 

@@ -63,6 +63,18 @@ refused unsigned "release.sh: flash tool $FLASH_TOOL: not signed \(no Authentico
 refused foreign-signer "release.sh: flash tool $work/signed.exe: signature does not verify against $work/other-ca.pem: unable to get local issuer certificate" \
   --flash-tool "$work/signed.exe" --tool-ca "$work/other-ca.pem"
 
+# The reason read from either osslsigncode's wording of a refused chain (2.9 prints the first
+# line below, Debian 12's 2.5 the second, as seen with the same signed tool and another root).
+# shellcheck source=../../scripts/verifier_reason.sh
+source "$SOURCE_DIR/scripts/verifier_reason.sh"
+while IFS='|' read -r wording out expected; do
+  check "reason from $wording" "$expected" "$(printf '%b\n' "$out" | verifier_reason)"
+done <<'WORDINGS'
+osslsigncode 2.9|\tError: unable to get local issuer certificate\nPKCS7_verify error|unable to get local issuer certificate
+osslsigncode 2.5|PKCS7_verify error\n40491611447F0000:error:10800075:PKCS7 routines:PKCS7_verify:certificate verify error:../crypto/pkcs7/pk7_smime.c:292:Verify error: unable to get local issuer certificate|unable to get local issuer certificate
+no reason given|PKCS7_verify error\nFailed|the verifier gave no reason
+WORDINGS
+
 # Checked against its own CA: the release goes through, and its record tells what went in.
 release good --flash-tool "$work/signed.exe" --tool-ca "$work/ca.pem"
 check "own CA: released" 0 "$?"
