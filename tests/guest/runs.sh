@@ -16,8 +16,9 @@ readonly WINE=$INPUTS/wine
 readonly GUEST=$INPUTS/guest
 # Xvfb under emulation takes its time.
 export WINE_XVFB_WAIT_S=120
-# Bounds on waiting, not measurements: the emulated machine is many times slower than the host.
-export WINE_WAIT_MS=180000 WINE_RUN_TIMEOUT_MS=400000
+# Bounds on waiting, not measurements: the emulated machine is many times slower than the host,
+# and more again on a loaded one (a whole update, run beside the other file's, once took 12 min).
+export WINE_WAIT_MS=180000 WINE_RUN_TIMEOUT_MS=900000
 
 source "$WINE/lib.sh"
 plan=$(cat "$INPUTS/plan")
