@@ -40,15 +40,21 @@ readonly PASSING_INPUTS='key-up:0D#key-up:1B#key-up:79#key-up:09#key-up:12#key-u
 
 # shellcheck source=../wine/expect.sh
 source "$(dirname "$0")/../wine/expect.sh"
-fact() { sed -n "s/^$1=//p" "$2/facts" 2>/dev/null | head -n 1; }
+# A fact the run never recorded reads as NOT_RECORDED, not as an empty value: a check that
+# expects nothing (no restart, no exit code) must fail when the run never got as far as looking.
+readonly NOT_RECORDED='(not recorded)'
+fact() { local line; line=$(grep -m 1 "^$1=" "$2/facts" 2>/dev/null) && echo "${line#*=}" || echo "$NOT_RECORDED"; }
+# A file's SHA-256, never empty: a missing file must not match a digest that was never recorded.
+sha256_of() { local sum; sum=$(sha256sum 2>/dev/null <"$1" | cut -d' ' -f1); echo "${sum:-no SHA-256 of $1}"; }
 # The run's folder for UPDATER, in $dir. A run must have taken place in this stage, in the boot
 # its folder is named after, with the file of this build tree, and have ended (its status):
 # otherwise one failing check says which of these it was, and the run's other checks are not
 # made (so a missing run fails its test whatever else passes).
 declare -A UPDATER_FILE=([product]=win32/BIOSUpdate.exe [twin]=win64/BIOSUpdate.exe)
 run_dir() {  # run_dir BOOT UPDATER RUN
-  local boot=$1 who=$2 run=$3 why=
+  local boot=$1 who=$2 run=$3 ran why=
   dir=$results/$boot/$who/$run
+  ran=$(cat "$dir/updater.sha256" 2>/dev/null)
   local label="$who: the $run run in the $boot boot"
   if [[ ! -d $dir ]]; then
     why="no $dir"
@@ -58,8 +64,8 @@ run_dir() {  # run_dir BOOT UPDATER RUN
     why="its folder holds a run of the boot \"$(cat "$dir/boot" 2>/dev/null)\" (moved or renamed?)"
   elif [[ ! -s $results/stage || $(cat "$dir/stage" 2>/dev/null) != "$(cat "$results/stage")" ]]; then
     why="it was not made by the last guest stage (${results}/stage $(cat "$results/stage" 2>/dev/null || echo missing), the run's $(cat "$dir/stage" 2>/dev/null || echo none)): a boot left from an earlier stage"
-  elif [[ $(cat "$dir/updater.sha256" 2>/dev/null) != "$(sha256sum <"$build/${UPDATER_FILE[$who]}" | cut -d' ' -f1)" ]]; then
-    why="it ran another file than $build/${UPDATER_FILE[$who]} (SHA-256 $(cat "$dir/updater.sha256" 2>/dev/null || echo "not recorded")): results of another build"
+  elif [[ $ran != "$(sha256_of "$build/${UPDATER_FILE[$who]}")" ]]; then
+    why="it ran another file than $build/${UPDATER_FILE[$who]} (SHA-256 ${ran:-not recorded}): results of another build"
   elif [[ $run =~ ^(update|views|gate)$ && ! -s $dir/facts ]]; then
     why="it recorded no facts (incomplete; $(tail -n 1 "$dir/output" 2>/dev/null))"
   fi
@@ -159,8 +165,8 @@ check_screen() {  # check_screen LABEL SCREENSHOT
 
 check_update() {
   local who dir folder m tool_sum capsule_sum
-  tool_sum=$(sha256sum <"$build/win64/tools/capsule/WinFlash64.exe" | cut -d' ' -f1)
-  capsule_sum=$(sha256sum <"$build/payload/47K31RB4.cap" | cut -d' ' -f1)
+  tool_sum=$(sha256_of "$build/win64/tools/capsule/WinFlash64.exe")
+  capsule_sum=$(sha256_of "$build/payload/47K31RB4.cap")
   for who in product twin; do
     run_dir main "$who" update || continue
     folder="C:\\$(program_files "$who")\\BIOSUPDATE"

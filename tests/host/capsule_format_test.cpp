@@ -39,14 +39,30 @@ void Write16(Bytes& b, std::size_t at, std::uint16_t v) {
   b[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 
-// A volume header field changed and the header's checksum made right again, so that only
-// the field itself is wrong (HeaderLength as written decides which words are summed).
-void Reseal(Bytes& b) {
-  const std::size_t header_length = b[kFv + 48] | b[kFv + 49] << 8;
+// The checksum made right over the volume header's first `header_length` bytes.
+void ResealOver(Bytes& b, std::size_t header_length) {
   Write16(b, kFv + 50, 0);
   unsigned sum = 0;
   for (std::size_t at = kFv; at + 1 < kFv + header_length; at += 2) sum += b[at] | b[at + 1] << 8;
   Write16(b, kFv + 50, static_cast<std::uint16_t>(0x10000 - (sum & 0xFFFF)));
+}
+
+// A volume header field changed and the header's checksum made right again, so that only
+// the field itself is wrong (HeaderLength as written decides which words are summed).
+void Reseal(Bytes& b) { ResealOver(b, b[kFv + 48] | b[kFv + 49] << 8); }
+
+// A block map of three runs, so that the header is 88 bytes and its words past the fixed
+// 72 bytes are not zero; the checksum is left to the caller.
+void ThreeRuns(Bytes& b) {
+  Write16(b, kFv + 48, 88);
+  Write32(b, kFv + 56, 1038);
+  Write32(b, kFv + 60, 0x1000);
+  Write32(b, kFv + 64, 2);
+  Write32(b, kFv + 68, 0x800);
+  Write32(b, kFv + 72, 1);
+  Write32(b, kFv + 76, 0x1000);
+  Write32(b, kFv + 80, 0);
+  Write32(b, kFv + 84, 0);
 }
 
 // A change to the volume header, resealed.
@@ -195,11 +211,23 @@ INSTANTIATE_TEST_SUITE_P(
                    "4259920 less HeaderSize 80 leaves 4259840"},
         Corruption{"FvBlockMapUnterminated", Resealed([](Bytes& b) { Write32(b, kFv + 64, 1); }),
                    "firmware volume block map has no {0, 0} entry within HeaderLength 72"},
+        Corruption{"FvTerminatorJustPastHeaderLength", Resealed([](Bytes& b) { Write16(b, kFv + 48, 64); }),
+                   "firmware volume block map has no {0, 0} entry within HeaderLength 64"},
+        Corruption{"FvChecksumOverFixedFieldsOnly",
+                   [](Bytes& b) {
+                     ThreeRuns(b);
+                     ResealOver(b, 72);
+                   },
+                   "firmware volume Checksum is 0xDA6E: the header's 16-bit words sum to 0x1001, expected 0x0000"},
         Corruption{"FvBlockMapShort", Resealed([](Bytes& b) { Write32(b, kFv + 56, 1039); }),
                    "firmware volume block map covers 4255744 bytes, FvLength is 4259840"},
         Corruption{"FvFileSystemUnknown", Resealed([](Bytes& b) { b[kFv + 16] ^= 0x01; }),
                    "firmware volume FileSystemGuid is 8C8CE579-8A3D-4F1C-9935-"
                    "896185C32DD3, expected 8C8CE578-8A3D-4F1C-9935-896185C32DD3 or "
+                   "5473C07A-3DCB-4DCA-BD6F-1E9689E7349A"},
+        Corruption{"FvFileSystemLastByte", Resealed([](Bytes& b) { b[kFv + 31] ^= 0x01; }),
+                   "firmware volume FileSystemGuid is 8C8CE578-8A3D-4F1C-9935-"
+                   "896185C32DD2, expected 8C8CE578-8A3D-4F1C-9935-896185C32DD3 or "
                    "5473C07A-3DCB-4DCA-BD6F-1E9689E7349A"}),
     CaseName);
 
@@ -214,14 +242,7 @@ TEST(CapsuleFormat, AcceptsConsistentCapsulesOfOtherShapes) {
       {"extra flag bits", [](Bytes& b) { Write32(b, 20, 0x00030000); }},
       {"smaller image", [](Bytes& b) { Shrink(b, 1, 4096); }},
       {"header the whole volume", [](Bytes& b) { Shrink(b, 1, 72); }},
-      {"two runs of blocks", Resealed([](Bytes& b) {
-         Write16(b, kFv + 48, 80);
-         Write32(b, kFv + 56, 1039);
-         Write32(b, kFv + 64, 2);
-         Write32(b, kFv + 68, 0x800);
-         Write32(b, kFv + 72, 0);
-         Write32(b, kFv + 76, 0);
-       })},
+      {"three runs of blocks", Resealed(ThreeRuns)},
       {"file system 3", Resealed([](Bytes& b) {
          constexpr std::uint8_t kFfs3[] = {0x7A, 0xC0, 0x73, 0x54, 0xCB, 0x3D, 0xCA, 0x4D,
                                            0xBD, 0x6F, 0x1E, 0x96, 0x89, 0xE7, 0x34, 0x9A};

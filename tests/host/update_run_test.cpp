@@ -86,8 +86,8 @@ class UpdateRunTest : public SimTest {
   }
 
   // The request to keep the system and the display on comes right after the save-and-apply and
-  // goes right after the last restore; nothing asks for it without a save, and nothing is left
-  // to the end of the process.
+  // goes right after the last restore, at the same moments; nothing asks for it without a save,
+  // and nothing is left to the end of the process.
   static void ExpectKeptAwakeFromSaveToRestore() {
     EXPECT_FALSE(machine().power.awakeAtProcessEnd);
     std::vector<sim::CallRecord> power;
@@ -106,6 +106,8 @@ class UpdateRunTest : public SimTest {
     EXPECT_EQ(power.back().Text(), "2147483648");  // ES_CONTINUOUS alone
     EXPECT_EQ(power[1].thread, 0);
     EXPECT_EQ(power.back().thread, 0);
+    EXPECT_EQ(power[1].timeMs, power[0].timeMs) << "kept awake from the save on";
+    EXPECT_EQ(power.back().timeMs, power[power.size() - 2].timeMs) << "until the restore";
   }
 
   win::GLOBAL_POWER_POLICY originalPolicy_;
