@@ -206,6 +206,7 @@ inline constexpr std::size_t MAX_PATH = 260;
   X(S_OK, HRESULT, 0)                                                                             \
   X(S_FALSE, HRESULT, 1)                                                                          \
   X(E_FAIL, HRESULT, static_cast<HRESULT>(0x80004005u))                                           \
+  X(E_NOTIMPL, HRESULT, static_cast<HRESULT>(0x80004001u))                                        \
   X(RPC_E_TOO_LATE, HRESULT, static_cast<HRESULT>(0x80010119u))                                   \
   /* files */                                                                                     \
   X(GENERIC_WRITE, DWORD, 0x40000000)                                                             \
@@ -225,6 +226,7 @@ inline constexpr std::size_t MAX_PATH = 260;
   X(SEM_NOGPFAULTERRORBOX, UINT, 0x0002)                                                          \
   X(SEM_NOOPENFILEERRORBOX, UINT, 0x8000)                                                         \
   X(EXCEPTION_ACCESS_VIOLATION, DWORD, 0xC0000005)                                                \
+  X(WER_FAULT_REPORTING_NO_UI, DWORD, 0x00000020)                                                 \
   X(LOAD_LIBRARY_SEARCH_SYSTEM32, DWORD, 0x00000800)                                              \
   X(INFINITE, DWORD, 0xFFFFFFFF)                                                                  \
   X(WAIT_OBJECT_0, DWORD, 0)                                                                      \

@@ -176,17 +176,19 @@ TEST_F(UpdateRunTest, StatusTextsFollowEachOtherInTheirOrder) {
 // it comes before the first animation tick.
 TEST_F(UpdateRunTest, InitialisationAndUpdateStartTakeTheirStepsInOrder) {
   RunWithBios(u"47K31RA9");
-  const auto& calls = machine().Calls();
+  const std::vector<sim::CallRecord> calls = WithoutHookRenewals(machine().Calls());
   const auto firstTick = std::find_if(calls.begin(), calls.end(), [](const sim::CallRecord& r) {
     return r.name == "Message" && r.args[0] == sim::Arg(win::WM_TIMER) && r.args[1] == sim::Arg(kAnimationTimer);
   });
-  EXPECT_TRUE(MatchesSequence({calls.begin() + machine().IndexOfCall("MessageBoxA"), firstTick},
+  const auto question = std::find_if(calls.begin(), calls.end(), [](const sim::CallRecord& r) { return r.name == "MessageBoxA"; });
+  EXPECT_TRUE(MatchesSequence({question, firstTick},
                               {{"MessageBoxA", {"BIOS update", 0x34}},
                                {"SetActivePwrScheme", {1, 1, 0}},
                                {"ResumeThread"},
                                {"SetThreadPriority", {15 /* THREAD_PRIORITY_TIME_CRITICAL */}},
                                {"SetWindowsHookExA", {win::WH_KEYBOARD_LL}},
                                {"SetWindowsHookExA", {win::WH_MOUSE_LL}},
+                               {"SetTimer", {0, 500}},  // the hook thread's own, for its renewals
                                Optional({"ProcessStarted", {"cmd.exe"}}),
                                {"ProcessStarted", {"taskkill.exe"}},
                                {"CreateFileA", {kFlashToolPath}},
@@ -227,45 +229,80 @@ TEST_F(UpdateRunTest, FlashToolRunsWithItsCommandLineInTheWorkingFolderAndTheRun
         machine().Calls()[machine().IndexOfCall("CreateProcessA", machine().IndexOfCall("SetCurrentDirectoryA"))];
     EXPECT_EQ(create.args[0], sim::Arg(kFlashToolPath));
     EXPECT_EQ(create.args[3], sim::Arg(0x10));
-    // It inherits an error mode that shows no crash box; the updater's own is put back after.
+    // It inherits an error mode that shows no crash box: the updater's own, for the whole run.
     EXPECT_EQ(flash.errorMode, 0x8003u);
-    EXPECT_EQ(machine().errorMode, 0u);
+    EXPECT_EQ(machine().errorMode, 0x8003u);
     ExpectMachineRestored();
   });
 }
 
-// The updater itself, crashing on its worker while the tool starts (an access violation, or the
-// run-time's terminate after an exception nobody caught): no box, the hooks gone and the power
-// policies back, and nothing more; the process ends with the crash's code.
-TEST_F(UpdateRunTest, UpdaterThatCrashesLeavesNoBoxNoHookAndItsPowerPoliciesBack) {
-  OnFreshMachines({false, true}, [&](bool terminate) {
-    machine().processes.flashTool.onStart = [terminate](sim::SimProcess&) {
-      if (terminate) {
-        machine().Log("Crash", {}, sim::Kind::Event);
+// The updater itself crashing: on its worker in the pause before the tool starts (an access
+// violation, an illegal instruction), in the run-time's terminate as the tool starts, or on the
+// window's thread while the tool writes the firmware. No box, and the process ends with the
+// fault's code; a crash during the flash first waits for the tool's end with every lock held (the
+// hook thread swallows every press meanwhile, the policies stay off) and only then unhooks and
+// puts back what the save kept, with the global policy alone; nothing of the run comes after it.
+TEST_F(UpdateRunTest, UpdaterThatCrashesWaitsForTheToolThenLeavesNoBoxNoHookAndItsPowerPoliciesBack) {
+  constexpr int kWindowThread = 0, kWorkerThread = 2;  // the hook thread is the first one started
+  constexpr std::uint64_t kFlashStartMs = kWorkerStartMs + 12000, kFlashEndMs = kFlashStartMs + kFlashRunMs;
+  const struct {
+    const char* name;
+    int thread;
+    std::uint64_t atMs;  // 0: in the run-time's terminate, as the tool starts
+    win::DWORD code;
+  } cases[] = {{"worker, access violation", kWorkerThread, kFlashStartMs - 500, 0xC0000005},
+               {"worker, illegal instruction", kWorkerThread, kFlashStartMs - 500, 0xC000001D},
+               {"terminate", kWorkerThread, 0, 3},
+               {"window's thread during the flash", kWindowThread, kFlashStartMs + 1000, 0xC000001D}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    const bool duringFlash = c.atMs > kFlashStartMs;
+    if (c.atMs != 0) {
+      machine().CrashThreadAt(c.thread, c.atMs, c.code);
+    } else {
+      machine().processes.flashTool.onStart = [](sim::SimProcess&) {
+        machine().Log("Crash", {3, machine().errorMode}, sim::Kind::Event);
         machine().crtFailureHandler();
-      }
-      machine().CrashCurrentThread(0xC0000005);
-    };
+      };
+    }
+    for (std::uint64_t at = kFlashStartMs + 1100; at < kFlashEndMs; at += 250) {
+      machine().windows.ScheduleInput({at, true, win::WM_KEYDOWN});
+      machine().windows.ScheduleInput({at, false, win::WM_LBUTTONDOWN});
+    }
     const sim::ProcessResult result = RunWithBios(u"47K31RA9");
     EXPECT_FALSE(result.stalled);
-    EXPECT_EQ(result.exitCode, terminate ? 3 : static_cast<int>(0xC0000005u));
+    EXPECT_EQ(result.exitCode, static_cast<int>(c.code));
     EXPECT_EQ(machine().CountCalls("ErrorReportingBox"), 0);
     EXPECT_EQ(machine().windows.MessageBoxes().size(), 1u);  // the question
+    EXPECT_EQ(machine().FirstCall("Crash").args.at(1), sim::Arg(0x8003));  // the error mode then
     EXPECT_EQ(machine().hooks.leftAtProcessEnd, 0);
     ASSERT_EQ(machine().power.Writes().size(), 2u);
-    EXPECT_EQ(machine().power.Writes()[1].policy.user.PowerButtonAc.Action, originalPolicy_.user.PowerButtonAc.Action);
-    EXPECT_EQ(machine().power.Writes()[1].policy.user.LidCloseDc.Action, originalPolicy_.user.LidCloseDc.Action);
+    EXPECT_EQ(machine().power.Writes()[1].policy, RestoredPolicy(originalPolicy_));
+    EXPECT_EQ(machine().power.Writes()[1].scheme, 1u);
+    EXPECT_TRUE(machine().processes.RestartRequests().empty());
     // What the simulated machine does after TerminateProcess (it unwinds its threads) is not the
     // program's doing: the record is read up to there.
     const int crash = machine().IndexOfCall("Crash");
     std::vector<std::string> after;
     for (auto r = machine().Calls().begin() + crash + 1; r != machine().Calls().end(); ++r) {
-      after.push_back(r->name);
+      if (r->thread != machine().Calls()[crash].thread || r->kind != sim::Kind::Call) continue;
+      after.push_back(r->name + (r->name == "SetActivePwrScheme" ? " " + r->Text() : std::string()));
       if (r->name == "TerminateProcess") break;
     }
-    EXPECT_EQ(after, (std::vector<std::string>{"UnhookWindowsHookEx", "UnhookWindowsHookEx", "ReadGlobalPwrPolicy",
-                                               "GetActivePwrScheme", "SetActivePwrScheme", "TerminateProcess"}));
-  });
+    std::vector<std::string> expected = {"UnhookWindowsHookEx", "UnhookWindowsHookEx", "ReadGlobalPwrPolicy",
+                                         "GetActivePwrScheme", "SetActivePwrScheme 1 1 0", "TerminateProcess"};
+    if (duringFlash) expected.insert(expected.begin(), "WaitForSingleObject");
+    EXPECT_EQ(after, expected);
+    if (!duringFlash) continue;
+    EXPECT_EQ(result.endedAtMs, kFlashEndMs);
+    EXPECT_EQ(machine().power.Writes()[1].atMs, kFlashEndMs);
+    EXPECT_EQ(machine().hooks.timedOut, 0);
+    ASSERT_EQ(machine().windows.InputOutcomes().size(), 2u * 16);
+    for (const sim::InputOutcome& outcome : machine().windows.InputOutcomes()) {
+      EXPECT_TRUE(outcome.swallowed) << outcome.event.message << " at " << outcome.event.atMs;
+    }
+  }
 }
 
 // Slow steps on the worker (a busy disk, a slow registry) do not push the schedule back: every
@@ -324,8 +361,9 @@ TEST_F(UpdateRunTest, EveryRefusalWritesTheMarkerBeforeItsTextAndTheQuitTimerBef
 
 TEST_F(UpdateRunTest, FinishWithRestartUndoesEverythingInOrderAndRestartsLast) {
   RunWithBios(u"47K31RA9");
-  const int finish = machine().IndexOfCall("PostMessageA");
-  std::vector<sim::CallRecord> after(machine().Calls().begin() + finish, machine().Calls().end());
+  const std::vector<sim::CallRecord> calls = WithoutHookRenewals(machine().Calls());
+  const auto finish = std::find_if(calls.begin(), calls.end(), [](const sim::CallRecord& r) { return r.name == "PostMessageA"; });
+  std::vector<sim::CallRecord> after(finish, calls.end());
   EXPECT_TRUE(MatchesSequence(after,
                               {{"KillTimer", {kQuitTimer}},
                                {"SetActivePwrScheme"},
@@ -612,8 +650,10 @@ TEST_F(UpdateRunTest, RestoreThatFailsIsToldInABoxThatStaysUntilAnswered) {
                                          {"ShellExecuteA"}, {"ShellExecuteA"}};
     if (flashed) finishSteps.insert(finishSteps.end(), {{"KillTimer", {kAnimationTimer}}, {"CreateProcessA"}});
     finishSteps.push_back({"PostQuitMessage", {0}});
-    const int finish = machine().IndexOfCall("Message", machine().IndexOfCall("PostMessageA"));
-    EXPECT_TRUE(MatchesSequence({machine().Calls().begin() + finish, machine().Calls().end()}, finishSteps));
+    const std::vector<sim::CallRecord> calls = WithoutHookRenewals(machine().Calls());
+    const auto posted = std::find_if(calls.begin(), calls.end(), [](const sim::CallRecord& r) { return r.name == "PostMessageA"; });
+    const auto finish = std::find_if(posted, calls.end(), [](const sim::CallRecord& r) { return r.name == "Message"; });
+    EXPECT_TRUE(MatchesSequence({finish, calls.end()}, finishSteps));
     EXPECT_EQ(machine().CountCalls("PostQuitMessage"), 1);
     EXPECT_EQ(machine().processes.RestartRequests().size(), flashed ? 1u : 0u);
     EXPECT_EQ(machine().hooks.leftAtProcessEnd, 0);
