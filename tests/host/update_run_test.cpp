@@ -202,6 +202,12 @@ TEST_F(UpdateRunTest, InitialisationAndUpdateStartTakeTheirStepsInOrder) {
                                {"CreateFileA", {kCapsulePath}},
                                {"ResumeThread"},
                                {"Sleep", {1000}}}));
+  // The priority is the hook thread's own, set on that thread.
+  const sim::CallRecord& priority = machine().FirstCall("SetThreadPriority");
+  const int hookThread = machine().FirstCall("SetWindowsHookExA").thread;
+  EXPECT_NE(hookThread, 0);
+  EXPECT_EQ(priority.thread, hookThread);
+  EXPECT_EQ(priority.args.at(1), sim::Arg(hookThread));
 }
 
 // Whatever the tool's exit code, and if it crashes: the marker is written and the restart
@@ -467,6 +473,40 @@ TEST_F(UpdateRunTest, HookThreadTooLateKeepsNoHookAndNoBoxWaitsUnderIt) {
   });
 }
 
+// Windows takes a hook away, without a word, when its thread misses the time-out: here the hook
+// thread stalls for 800 ms a second into the flash, and the presses of that moment reach the
+// window. Within a second after the stall the hooks are back, installed anew by their thread
+// (the new one first, then the old removed), and every press to the end of the flash is
+// swallowed again.
+TEST_F(UpdateRunTest, HookThatWindowsTookAwayMidFlashIsBackWithinASecond) {
+  constexpr std::uint64_t kFlashStartMs = kWorkerStartMs + 12000, kStallAtMs = kFlashStartMs + 1000, kStallMs = 800;
+  machine().windows.StallHookThread(kStallAtMs, kStallMs);
+  for (std::uint64_t at = kFlashStartMs + 100; at < kFlashStartMs + kFlashRunMs; at += 100) {
+    machine().windows.ScheduleInput({at, true, win::WM_KEYDOWN});
+    machine().windows.ScheduleInput({at, false, win::WM_LBUTTONDOWN});
+  }
+  Ended(RunWithBios(u"47K31RA9"));
+  EXPECT_EQ(machine().hooks.timedOut, 2);
+  int lost = 0;
+  for (const sim::InputOutcome& outcome : machine().windows.InputOutcomes()) {
+    const bool stalled = outcome.event.atMs >= kStallAtMs && outcome.event.atMs < kStallAtMs + kStallMs + 1000;
+    EXPECT_TRUE(stalled || outcome.swallowed) << outcome.event.message << " at " << outcome.event.atMs;
+    lost += outcome.swallowed ? 0 : 1;
+  }
+  EXPECT_GT(lost, 0);
+  ExpectMachineRestored();
+  // The first renewal, half a second in: each hook's successor before its removal.
+  std::vector<std::string> renewal;
+  for (const sim::CallRecord& r : machine().Calls()) {
+    if (r.thread == machine().FirstCall("SetWindowsHookExA").thread && r.timeMs == 500 &&
+        (r.name == "SetWindowsHookExA" || r.name == "UnhookWindowsHookEx")) {
+      renewal.push_back(r.name + " " + r.Text());
+    }
+  }
+  EXPECT_EQ(renewal, (std::vector<std::string>{"SetWindowsHookExA 13 4194304 0", "UnhookWindowsHookEx ",
+                                               "SetWindowsHookExA 14 4194304 0", "UnhookWindowsHookEx "}));
+}
+
 // ----- the user's No, and what the system asks of the window -----
 
 TEST_F(UpdateRunTest, NoChangesNothingButAnEarlierRunsFolder) {
@@ -723,11 +763,30 @@ TEST_F(UpdateRunTest, WorkingFolderTooLongForTheCommandBufferRunsNothing) {
   });
 }
 
+// With the finish message lost, the quit timer ends the run. Its restore failing here too, the
+// box that tells it stays until answered (5 s, longer than the timer's period): the timer is
+// killed before anything can show a box.
 TEST_F(UpdateRunTest, LostFinishMessageStillEndsTheRunOnceThroughTheQuitTimer) {
-  machine().FailCall("PostMessageA", {.times = 10});  // every post of the finish message is refused
-  EXPECT_EQ(Ended(RunWithBios(u"47K31RC1")).endedAtMs, kWorkerStartMs + 12000 + 3000);
-  EXPECT_EQ(machine().CountCalls("PostQuitMessage"), 1);
-  ExpectMachineRestored();
+  OnFreshMachines({false, true}, [&](bool restoreFails) {
+    machine().FailCall("PostMessageA", {.times = 10});  // every post of the finish message is refused
+    if (restoreFails) machine().FailCall("SetActivePwrScheme", {.occurrence = 2, .times = 2});
+    const sim::ProcessResult result = Ended(RunWithBios(u"47K31RC1", {{win::IDOK, 5000}}));
+    EXPECT_EQ(machine().CountCalls("PostQuitMessage"), 1);
+    if (!restoreFails) {
+      EXPECT_EQ(result.endedAtMs, kWorkerStartMs + 12000 + 3000);
+      ExpectMachineRestored();
+      return;
+    }
+    ASSERT_EQ(machine().windows.MessageBoxes().size(), 2u);
+    const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[1];
+    EXPECT_EQ(box.text, "RESTORE SetActivePwrScheme Error");
+    EXPECT_EQ(box.closedAtMs - box.openedAtMs, 5000u);
+    const auto& calls = machine().Calls();
+    const auto killed = std::find_if(calls.begin(), calls.end(), [](const sim::CallRecord& r) {
+      return r.name == "KillTimer" && r.args.at(0) == sim::Arg(kQuitTimer);
+    });
+    EXPECT_LT(killed - calls.begin(), machine().IndexOfCall("MessageBoxA", machine().IndexOfCall("MessageBoxA") + 1));
+  });
 }
 
 TEST_F(UpdateRunTest, IdentityQueryFailuresLeaveTheVersionEmptyAndTheRunGoesOn) {
