@@ -99,6 +99,8 @@ readonly PROBE_EXE=${INPUT_PROBE_EXE:-$(dirname "$WINTEST_EXE")/input_probe.exe}
 readonly WATCH_SECONDS=120
 # Long enough for the looks taken after the fault (a few driver and probe runs).
 readonly CRASH_FLASH_MS=12000
+# The driver's bound on the run, longer by the tool's run.
+readonly CRASH_RUN_TIMEOUT_MS=$((RUN_TIMEOUT_MS + CRASH_FLASH_MS))
 # The fault's thread starts and reaches the filter.
 readonly FAULT_SETTLE_S=1
 # From the tool's end (as a poll sees it) to the updater's: the unhooking, the restore and the
@@ -125,7 +127,8 @@ crash_during_flash() {  # crash_during_flash LABEL DRIVER_COMMAND EXIT_CODE
     return
   fi
   export WINFLASH_DELAY_MS=$CRASH_FLASH_MS
-  (cd "$PROGRAM_DIR" && WINEDEBUG=+relay bios_version_run 47K31RA9 run_program) >"$report_file" 2>&1 &
+  (cd "$PROGRAM_DIR" && WINEDEBUG=+relay bios_version_run 47K31RA9 \
+    wine_driver run "$CRASH_RUN_TIMEOUT_MS" "$PROGRAM_WIN") >"$report_file" 2>&1 &
   program_pid=$!
   unset WINFLASH_DELAY_MS
   if wait_question; then
