@@ -114,8 +114,8 @@ readonly HOOKS=2
 wine_log_size() { stat -c %s "$WINE_STATE_DIR/wine.log"; }
 traced_count() { tail -c "+$(($1 + 1))" "$WINE_STATE_DIR/wine.log" | head -c "$(($2 - $1))" | grep -c "Call [A-Za-z0-9_]*\.$3("; }
 
-crash_during_flash() {  # crash_during_flash LABEL DRIVER_COMMAND EXIT_CODE
-  local label=$1 policies_before applied locked released tool_end_ms=0 ended_ms deadline
+crash_during_flash() {  # crash_during_flash LABEL EXIT_CODE DRIVER_COMMAND [ARGUMENT]
+  local label=$1 code=$2 policies_before applied locked released tool_end_ms=0 ended_ms deadline
   local trace_from trace_to traced_from_ms traced_ms
   fixtures_reset
   wine_exec reg add "$RELAY_KEY" /v RelayInclude /t REG_SZ /d "$RELAY_CALLS" /f >/dev/null 2>&1
@@ -137,7 +137,7 @@ crash_during_flash() {  # crash_during_flash LABEL DRIVER_COMMAND EXIT_CODE
     traced_from_ms=$(now_ms)
     expect "$label: the flash tool runs when the fault comes" 1 "$(running_count "$FLASH_TOOL_IMAGE")"
     expect "$label: the faulting thread is started in the updater" 1 \
-      "$(wine_driver "$2" BIOSUpdate.exe | tr -d '\r')"
+      "$(wine_driver "${@:3:1}" BIOSUpdate.exe "${@:4}" | tr -d '\r')"
     sleep "$FAULT_SETTLE_S"
     applied=$(first_applied_policies)
     expect "$label: after the fault, the updater still runs" 1 "$(running_count BIOSUpdate.exe)"
@@ -171,7 +171,7 @@ crash_during_flash() {  # crash_during_flash LABEL DRIVER_COMMAND EXIT_CODE
   echo "$label: the updater ended $((ended_ms - tool_end_ms)) ms after the tool was seen gone"
   expect "$label: the updater ends within ${CRASH_END_BOUND_MS} ms of the tool's end" yes \
     "$( ((ended_ms - tool_end_ms <= CRASH_END_BOUND_MS)) && echo yes || echo "no ($((ended_ms - tool_end_ms)) ms)")"
-  expect "$label: the updater ends with the fault's code" "$3" "$(report_field exit "$(cat "$report_file")")"
+  expect "$label: the updater ends with the fault's code" "$code" "$(report_field exit "$(cat "$report_file")")"
   expect "$label: no debugger started" 0 "$(running_count winedbg.exe)"
   expect "$label: power policies back" "$(restored_triples "$policies_before")" "$(power_policy_triples)"
   released=$(inject_lock_inputs)
@@ -181,8 +181,18 @@ crash_during_flash() {  # crash_during_flash LABEL DRIVER_COMMAND EXIT_CODE
   wine_exec reg delete "$RELAY_KEY" /v RelayInclude /f >/dev/null 2>&1
   wine_exec taskkill /F /IM WinFlash64.exe >/dev/null 2>&1
 }
-crash_during_flash "fault" fault-thread "$ACCESS_VIOLATION_EXIT"
-crash_during_flash "abort" abort-thread "$ABORT_EXIT"
+crash_during_flash "fault" "$ACCESS_VIOLATION_EXIT" fault-thread
+crash_during_flash "abort" "$ABORT_EXIT" abort-thread
+# std::terminate of the updater's own run-time, at its address in the image (read from the
+# image's debug copy, the same image with its symbols).
+readonly UPDATER_DEBUG=$(dirname "$updater_exe")/BIOSUpdate.debug.exe
+image_base=$(x86_64-w64-mingw32-objdump -p "$UPDATER_DEBUG" 2>/dev/null | awk '$1 == "ImageBase" { print $2 }')
+terminate_at=$(x86_64-w64-mingw32-nm "$UPDATER_DEBUG" 2>/dev/null | awk '$3 == "_ZSt9terminatev" { print $1 }')
+if [[ -n $image_base && -n $terminate_at ]]; then
+  crash_during_flash "terminate" "$ABORT_EXIT" thread-at "$(printf '%x' $((16#$terminate_at - 16#$image_base)))"
+else
+  expect "terminate: std::terminate found in $UPDATER_DEBUG" found missing
+fi
 
 # ----- bad command lines -----
 long_ones=$(printf '1%*s' $((LONG_ARGUMENT_LENGTH - 1)) '' | tr ' ' 'x')
