@@ -9,7 +9,8 @@
 # - Very long, non-ASCII, format-character, overflowing and quoted arguments each end in the
 #   mode that reading an integer with "%d" gives (1: clean-up; anything else: the question),
 #   with exit code 0 and no crash.
-# - The updater crashing while the flash tool runs (a thread of it faults, or calls abort) keeps
+# - The updater crashing while the flash tool runs (a thread of it faults, or calls abort or
+#   std::terminate) keeps
 #   every lock until the tool has ended, then ends with the fault's code: no debugger and no
 #   crash box keep it alive, and its power policies are back.
 source "$(dirname "$0")/common.sh"
@@ -88,8 +89,8 @@ expect "planted DLLs: the power guard worked through it" 2 "$(fixture_log powrpr
 rm -f "$PROGRAM_DIR"/powrprof.dll "$PROGRAM_DIR"/comctl32.dll
 
 # ----- the updater crashing while the flash tool runs -----
-# A thread of the updater faults (at an address with no code), or calls the run-time's abort,
-# while the tool writes the firmware: every lock holds until the tool has ended (the policies
+# A thread of the updater faults (at an address with no code), or calls the run-time's abort or
+# std::terminate, while the tool writes the firmware: every lock holds until the tool has ended (the policies
 # stay off, key-downs and clicks are still swallowed, judged by the probe's hooks and by its
 # window as in input_lock.sh), then the updater ends within a few seconds with the fault's code,
 # without a debugger or a box, its policies back and its hooks gone.
