@@ -10,9 +10,8 @@
 #   mode that reading an integer with "%d" gives (1: clean-up; anything else: the question),
 #   with exit code 0 and no crash.
 # - The updater crashing while the flash tool runs (a thread of it faults, or calls abort or
-#   std::terminate) keeps
-#   every lock until the tool has ended, then ends with the fault's code: no debugger and no
-#   crash box keep it alive, and its power policies are back.
+#   std::terminate) keeps every lock until the tool has ended, then ends with the fault's code:
+#   no debugger and no crash box keep it alive, and its power policies are back.
 source "$(dirname "$0")/common.sh"
 source "$here/fixtures.sh"
 
