@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "guards/crash_guard.h"
 #include "platform/framework.h"
 #include "platform/handle.h"
 #include "platform/services.h"
@@ -25,6 +26,12 @@ constexpr win::DWORD kAllThreads = 0;
 constexpr win::DWORD kHookThreadStartMs = 5000;
 // It ends as soon as it has removed the hooks.
 constexpr win::DWORD kHookThreadEndMs = 5000;
+// Windows removes a low-level hook whose thread misses its time-out, without a word and for
+// good (a page fault or a busy disk is enough). While the lock stands, the thread installs its
+// hooks anew this often, so that a hook lost that way is back within the time-out's second.
+constexpr win::UINT kRenewHooksEveryMs = 500;
+// SetTimer without a window: the system picks the timer's id.
+constexpr win::UINT_PTR kNewThreadTimer = 0;
 constexpr win::BOOL kManualReset = win::TRUE;
 constexpr win::BOOL kNotSet = win::FALSE;
 
@@ -34,6 +41,21 @@ enum class Phase { Starting, Servicing, CalledOff };
 
 void Unhook(win::HHOOK hook) {
   if (hook != nullptr) win::UnhookWindowsHookEx(hook);
+}
+
+// Set once the lock is being removed (or a crash unhooks it): no hook is installed anew after.
+std::atomic<bool> g_renewalsStopped = false;
+
+// The new hook first, then the old one removed, so that no event slips between the two; a new
+// one that cannot be installed leaves the old in place. A hook that was never installed stays
+// so: its failure was told, and the lock goes on without it.
+win::HHOOK Renewed(int kind, win::HOOKPROC procedure, win::HHOOK old, std::atomic<win::HHOOK>& published) {
+  if (old == nullptr) return nullptr;
+  const win::HHOOK fresh = win::SetWindowsHookExA(kind, procedure, win::AfxGetInstanceHandle(), kAllThreads);
+  if (fresh == nullptr) return old;
+  published = fresh;
+  Unhook(old);  // the system may have taken it already
+  return fresh;
 }
 
 // The system calls a low-level hook on the thread that installed it, and only while that thread
@@ -56,6 +78,7 @@ class CInputLockThread : public win::CWinThread {
   }
 
   win::BOOL InitInstance() override {
+    GuardThreadStack();
     win::SetThreadPriority(win::GetCurrentThread(), win::THREAD_PRIORITY_TIME_CRITICAL);
     const win::HINSTANCE self = win::AfxGetInstanceHandle();
     if (phase_ == Phase::Starting) keyboard_ = win::SetWindowsHookExA(win::WH_KEYBOARD_LL, &KeyboardHookProc, self, kAllThreads);
@@ -73,12 +96,26 @@ class CInputLockThread : public win::CWinThread {
       g_mouseHook.compare_exchange_strong(mouse_, nullptr);
       return win::FALSE;  // ExitInstance unhooks
     }
+    // Without its timer the lock still stands, only without renewals.
+    renewTimer_ = win::SetTimer(nullptr, kNewThreadTimer, kRenewHooksEveryMs, nullptr);
     win::SetEvent(reported_.Get());
+    return win::TRUE;
+  }
+
+  win::BOOL PreTranslateMessage(win::MSG* msg) override {
+    if (msg->message != win::WM_TIMER || msg->hwnd != nullptr || msg->wParam != renewTimer_ || renewTimer_ == 0) {
+      return win::FALSE;
+    }
+    if (!g_renewalsStopped) {
+      keyboard_ = Renewed(win::WH_KEYBOARD_LL, &KeyboardHookProc, keyboard_, g_keyboardHook);
+      mouse_ = Renewed(win::WH_MOUSE_LL, &MouseHookProc, mouse_, g_mouseHook);
+    }
     return win::TRUE;
   }
 
   // After the quit request, or when called off: the hooks go with the thread that installed them.
   int ExitInstance() override {
+    if (renewTimer_ != 0) win::KillTimer(nullptr, renewTimer_);
     Unhook(keyboard_);
     Unhook(mouse_);
     return 0;
@@ -89,6 +126,7 @@ class CInputLockThread : public win::CWinThread {
   std::atomic<Phase> phase_ = Phase::Starting;
   win::HHOOK keyboard_ = nullptr;
   win::HHOOK mouse_ = nullptr;
+  win::UINT_PTR renewTimer_ = 0;
 };
 
 // Set by the installation, taken by the one removal; the worker may remove the lock too. A run
@@ -111,6 +149,7 @@ void UnhookBoth() {
 // Starts the hook thread and waits until it has installed what it could; true when it services
 // its hooks. A thread that has not reported in time is called off, and no hook of it stays.
 bool StartHookThread() {
+  g_renewalsStopped = false;
   g_keyboardHook = nullptr;
   g_mouseHook = nullptr;
   auto* thread = new CInputLockThread();
@@ -178,6 +217,7 @@ bool InputLockInstalled() { return g_installed; }
 void RemoveInputLock() {
   CInputLockThread* thread = g_lockThread.exchange(nullptr);
   if (thread == nullptr) return;
+  g_renewalsStopped = true;
   if (win::PostThreadMessageA(thread->m_nThreadID, win::WM_QUIT, 0, 0) != win::FALSE &&
       win::WaitForSingleObject(thread->m_hThread, kHookThreadEndMs) == win::WAIT_OBJECT_0) {
     delete thread;
@@ -190,6 +230,9 @@ void RemoveInputLock() {
   g_installed = false;
 }
 
-void UnhookInputLockNow() { UnhookBoth(); }
+void UnhookInputLockNow() {
+  g_renewalsStopped = true;
+  UnhookBoth();
+}
 
 }  // namespace guards

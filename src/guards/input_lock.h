@@ -22,7 +22,7 @@ win::LRESULT BIOSUPDATE_CALLBACK KeyboardHookProc(int code, win::WPARAM wParam, 
 win::LRESULT BIOSUPDATE_CALLBACK MouseHookProc(int code, win::WPARAM wParam, win::LPARAM lParam);
 
 // Installs both hooks for all threads of the desktop, on a thread of their own that services
-// them; a hook that cannot be installed is told in a box owned by `owner` and the lock goes on
+// them and installs them anew twice a second while the lock stands; a hook that cannot be installed is told in a box owned by `owner` and the lock goes on
 // without it. A hook thread that has not reported within its start time is called off: what it
 // installs later it removes at once, so the lock is either wholly in place or wholly absent.
 void InstallInputLock(win::HWND owner);
@@ -32,7 +32,8 @@ bool InputLockInstalled();
 // installation does anything; any thread may make it. The lock counts as installed until its
 // hooks are gone.
 void RemoveInputLock();
-// For a crash: unhooks whatever handles are set, from the crashing thread, and nothing else.
+// For a crash: unhooks whatever handles are set, from the crashing thread, and stops the
+// renewals; nothing else.
 void UnhookInputLockNow();
 
 }  // namespace guards

@@ -63,13 +63,15 @@ void TellPowerFailure(win::HWND owner, ui::TextId failure) {
   ui::WindowMessageBox(owner, ui::UiText(failure), nullptr, win::MB_OK);
 }
 
-void RestorePowerSilently(const SavedPowerPolicies& saved) {
-  if (!saved.saved) return;
+void RestorePowerSilently(const win::PowerRestoreCalls& calls, const ButtonAndLidPolicies& saved) {
+  if (calls.readGlobalPwrPolicy == nullptr || calls.getActivePwrScheme == nullptr || calls.setActivePwrScheme == nullptr) {
+    return;
+  }
   win::GLOBAL_POWER_POLICY policy;
   win::UINT scheme = 0;
-  if (win::ReadGlobalPwrPolicy(&policy) == 0 || win::GetActivePwrScheme(&scheme) == 0) return;
-  win::GLOBAL_POWER_POLICY restored = RestoredPolicy(policy, saved.policies);
-  win::SetActivePwrScheme(scheme, &restored, kNoSchemePolicy);
+  if (calls.readGlobalPwrPolicy(&policy) == 0 || calls.getActivePwrScheme(&scheme) == 0) return;
+  win::GLOBAL_POWER_POLICY restored = RestoredPolicy(policy, saved);
+  calls.setActivePwrScheme(scheme, &restored, kNoSchemePolicy);
 }
 
 bool PowerSchemeGuard(int mode, SavedPowerPolicies& saved, win::HWND owner) {

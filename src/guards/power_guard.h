@@ -5,6 +5,7 @@
 #include <array>
 #include <optional>
 
+#include "platform/services.h"
 #include "platform/win_types.h"
 #include "ui/texts.h"
 
@@ -49,8 +50,9 @@ GuardOutcome ApplyPowerScheme(int mode, SavedPowerPolicies& saved);
 // goes to the debugger output only, and the finish (which restores once more after removing the
 // lock) tells what is still wrong.
 void TellPowerFailure(win::HWND owner, ui::TextId failure);
-// For a crash: puts the saved copy back, if there is one, and says nothing.
-void RestorePowerSilently(const SavedPowerPolicies& saved);
+// For a crash: puts the saved six back through calls looked up beforehand, and says nothing.
+// It allocates nothing and loads nothing; a call that cannot be had is a restore left undone.
+void RestorePowerSilently(const win::PowerRestoreCalls& calls, const ButtonAndLidPolicies& saved);
 // ApplyPowerScheme, then TellPowerFailure on a failure; true on success.
 bool PowerSchemeGuard(int mode, SavedPowerPolicies& saved, win::HWND owner);
 

@@ -121,6 +121,10 @@ class CWinThread {
   // The thread's message loop, until the quit request; then ExitInstance. A thread whose
   // InitInstance returns false never gets here.
   virtual int Run();
+  // Called for every message the loop takes from the queue before it is dispatched; true means
+  // it was handled and must not be dispatched. Messages for the thread itself (no window, a
+  // timer of the thread's own) are seen only here.
+  virtual BOOL PreTranslateMessage(MSG* msg);
 
   BOOL m_bAutoDelete = TRUE;
   HANDLE m_hThread = nullptr;

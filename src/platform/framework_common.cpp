@@ -79,6 +79,8 @@ BOOL CWinThread::InitInstance() { return FALSE; }
 
 int CWinThread::ExitInstance() { return 0; }
 
+BOOL CWinThread::PreTranslateMessage(MSG*) { return FALSE; }
+
 DWORD BIOSUPDATE_CALLBACK CWinThread::ThreadEntry(void* parameter) {
   auto* thread = static_cast<CWinThread*>(parameter);
   // Deleted however the thread ends, also when its process ends under it.

@@ -56,6 +56,12 @@ LPTOP_LEVEL_EXCEPTION_FILTER SetUnhandledExceptionFilter(LPTOP_LEVEL_EXCEPTION_F
 // call `handler` instead; the run-time's messages go to standard error, never into a box.
 void SetCrtFailureHandler(void (*handler)());
 BOOL TerminateProcess(HANDLE process, UINT exitCode);
+// Looked up in kernel32 at run time (Vista and later); where missing, they fail with
+// ERROR_PROC_NOT_FOUND (E_NOTIMPL for WerSetFlags) and change nothing.
+// Room on the calling thread's stack that a stack overflow leaves for the exception's handling.
+BOOL SetThreadStackGuarantee(ULONG* stackSizeInBytes);
+// Windows Error Reporting's settings for this process (WER_FAULT_REPORTING_NO_UI and the like).
+HRESULT WerSetFlags(DWORD flags);
 // The calling thread's request to keep the system (and the display) on; with ES_CONTINUOUS it
 // holds until the thread changes it or ends. Returns the previous state, 0 on failure.
 DWORD SetThreadExecutionState(DWORD flags);
@@ -149,6 +155,9 @@ BOOL IsWindowEnabled(HWND window);
 // that made the window may set or destroy it.
 BOOL ShutdownBlockReasonCreate(HWND window, const char16_t* reason);
 BOOL ShutdownBlockReasonDestroy(HWND window);
+// From now on Windows puts no ghost window, with a close button of its own, in the place of a
+// window of this process that stops answering.
+void DisableProcessWindowsGhosting();
 
 // --- painting ---------------------------------------------------------------------------
 BOOL IsIconic(HWND window);
@@ -181,5 +190,14 @@ BOOLEAN CanUserWritePwrScheme();
 BOOLEAN ReadGlobalPwrPolicy(GLOBAL_POWER_POLICY* policy);
 BOOLEAN GetActivePwrScheme(UINT* scheme);
 BOOLEAN SetActivePwrScheme(UINT scheme, GLOBAL_POWER_POLICY* globalPolicy, void* powerPolicy);
+// The three calls a restore of the global policy makes, looked up now and made later through
+// these pointers, by a path that may neither load a DLL nor allocate (a crash). A member is null
+// where the call cannot be had.
+struct PowerRestoreCalls {
+  BOOLEAN(BIOSUPDATE_CALLBACK* readGlobalPwrPolicy)(GLOBAL_POWER_POLICY* policy) = nullptr;
+  BOOLEAN(BIOSUPDATE_CALLBACK* getActivePwrScheme)(UINT* scheme) = nullptr;
+  BOOLEAN(BIOSUPDATE_CALLBACK* setActivePwrScheme)(UINT scheme, GLOBAL_POWER_POLICY* globalPolicy, void* powerPolicy) = nullptr;
+};
+PowerRestoreCalls ResolvePowerRestoreCalls();
 
 }  // namespace win

@@ -206,6 +206,7 @@ inline constexpr std::size_t MAX_PATH = 260;
   X(S_OK, HRESULT, 0)                                                                             \
   X(S_FALSE, HRESULT, 1)                                                                          \
   X(E_FAIL, HRESULT, static_cast<HRESULT>(0x80004005u))                                           \
+  X(E_NOTIMPL, HRESULT, static_cast<HRESULT>(0x80004001u))                                        \
   X(RPC_E_TOO_LATE, HRESULT, static_cast<HRESULT>(0x80010119u))                                   \
   /* files */                                                                                     \
   X(GENERIC_WRITE, DWORD, 0x40000000)                                                             \
@@ -315,6 +316,9 @@ inline constexpr std::size_t MAX_PATH = 260;
 
 #define BIOSUPDATE_DEFINE_CONSTANT(name, type, value) inline constexpr type name = value;
 BIOSUPDATE_WIN_CONSTANTS(BIOSUPDATE_DEFINE_CONSTANT)
+// Windows Error Reporting shows no UI for this process (werapi.h; mingw-w64's lacks the name,
+// so the seam check cannot compare it).
+inline constexpr DWORD WER_FAULT_REPORTING_NO_UI = 0x00000020;
 #undef BIOSUPDATE_DEFINE_CONSTANT
 
 // Predefined root keys carry fixed handle values on Windows.

@@ -1,6 +1,7 @@
 #include "update/controller_dialog.h"
 
 #include <iterator>
+#include <utility>
 
 #include "app/working_folder.h"
 #include "guards/companion.h"
@@ -37,7 +38,7 @@ CBiosUpdateDlg::CBiosUpdateDlg()
     : CDialog(kControllerDialogTemplateId),
       m_icon(win::LoadIconA(win::AfxGetInstanceHandle(), kWindowIconResourceId)) {}
 
-CBiosUpdateDlg::~CBiosUpdateDlg() { guards::SetCrashRestore(nullptr); }
+CBiosUpdateDlg::~CBiosUpdateDlg() { guards::ClearCrashRestore(); }
 
 // ----- initialisation -----
 
@@ -57,8 +58,11 @@ win::BOOL CBiosUpdateDlg::OnInitDialog() {
     QuitAfterCleanUp();
     return win::FALSE;
   }
-  guards::SetCrashRestore(&m_savedPolicies);
-  if (!guards::PowerSchemeGuard(guards::kPowerSaveAndApply, m_savedPolicies, m_hWnd)) {
+  // Before anything is locked: what a crash would need later is looked up now.
+  guards::PrepareCrashRestore();
+  const bool applied = guards::PowerSchemeGuard(guards::kPowerSaveAndApply, m_savedPolicies, m_hWnd);
+  guards::SetCrashRestorePolicies(m_savedPolicies);
+  if (!applied) {
     // The guard has said what failed. Nothing else is locked yet; without this the window
     // would wait for ever with nothing to end it.
     QuitAfterCleanUp();
@@ -220,10 +224,13 @@ win::LRESULT CBiosUpdateDlg::OnTimer(win::WPARAM timer, win::LPARAM lParam) {
     AdvanceAnimation();
   } else if (timer == kQuitTimer) {
     // The worker arms this timer before it posts the finish message. Should that message
-    // never arrive, the locks must not outlive the program.
-    if (!m_finished) UnlockMachine();
-    app::CleanUpWorkingFolder();
+    // never arrive, the locks must not outlive the program. The timer goes first, as in the
+    // finish: its next tick would post the quit message inside the loop of a box the unlock may
+    // show (a restore that still fails) and close that box before anyone read it.
     KillTimer(kQuitTimer);
+    const bool finished = std::exchange(m_finished, true);
+    if (!finished) UnlockMachine();
+    app::CleanUpWorkingFolder();
     PostMessageA(kQuitMessage);
   }
   return DefaultHandling(win::WM_TIMER, timer, lParam);

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 
+#include "guards/crash_guard.h"
 #include "platform/handle.h"
 #include "platform/services.h"
 
@@ -11,9 +12,6 @@ namespace {
 
 // The tool gets a console window of its own.
 constexpr win::DWORD kCreationFlags = win::CREATE_NEW_CONSOLE;
-// The error mode the tool inherits: should it crash, it ends at once instead of waiting in an
-// error box that would open under the locked, top-most screen where nobody can answer it.
-constexpr win::UINT kToolErrorMode = win::SEM_FAILCRITICALERRORS | win::SEM_NOGPFAULTERRORBOX | win::SEM_NOOPENFILEERRORBOX;
 
 std::string CurrentDirectory() {
   std::array<char, win::MAX_PATH> folder{};
@@ -48,15 +46,22 @@ bool RunFlashTool(const std::string& commandLine, const std::string& workingDire
 
   // The tool's full path as the application name: with none, Windows would try "C:\Program.exe"
   // and the other blank-separated beginnings of the unquoted command line first.
+  // The tool inherits the updater's error mode, which shows no crash box: should the tool crash,
+  // it ends at once instead of waiting in a box under the locked, top-most screen.
   win::PROCESS_INFORMATION started;
-  const win::UINT ownErrorMode = win::SetErrorMode(kToolErrorMode);
   const bool created = win::CreateProcessA(toolPath.c_str(), command.data(), nullptr, nullptr, win::FALSE,
                                            kCreationFlags, nullptr, workingDirectory.c_str(), &started) != win::FALSE;
-  if (ownErrorMode != kToolErrorMode) win::SetErrorMode(ownErrorMode);
   if (created) {
     win::UniqueKernelHandle process(started.hProcess);
     win::UniqueKernelHandle thread(started.hThread);
+    // A crash of the updater meanwhile waits for the tool's end before it unlocks anything.
+    guards::PublishFlashTool(process.Get());
     win::WaitForSingleObject(process.Get(), win::INFINITE);
+    if (!guards::WithdrawFlashTool()) {
+      // A crash has taken the handle and ends the process now: nothing more of the run.
+      static_cast<void>(process.Release());
+      guards::AwaitCrashEnd();
+    }
   }
   if (!previous.empty() && win::SetCurrentDirectoryA(previous.c_str()) == win::FALSE) {
     // The previous folder is gone (a removed stick, say): any folder but the working one will

@@ -1,6 +1,7 @@
 #include "update/update_worker.h"
 
 #include "app/working_folder.h"
+#include "guards/crash_guard.h"
 #include "guards/input_lock.h"
 #include "platform/handle.h"
 #include "platform/services.h"
@@ -26,6 +27,7 @@ std::string UpperCased(std::string text) {
 }
 
 win::BOOL CHWDriverDownloadThread::InitInstance() {
+  guards::GuardThreadStack();
   m_startedMs = win::GetTickCount64();
   Wait(kStartDelayMs);
   RunUpdateSequence();

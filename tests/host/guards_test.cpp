@@ -226,6 +226,30 @@ TEST_F(InputLockTest, EitherHookFailingAloneIsToldAndTheOtherStillSwallows) {
   }
 }
 
+// Twice a second the hook thread installs each hook anew; a renewal that cannot install one
+// keeps the old, still in place and swallowing, and the next renewal replaces it.
+TEST_F(InputLockTest, RenewalThatFailsKeepsTheOldHook) {
+  machine().FailCall("SetWindowsHookExA", {.occurrence = 3});  // the first renewal's keyboard hook
+  RunInProcess([] {
+    guards::InstallInputLock(kOwner);
+    ASSERT_EQ(machine().hooks.Installed().size(), 2u);
+    const win::HHOOK keyboard = machine().hooks.First(true)->handle;
+    const win::HHOOK mouse = machine().hooks.First(false)->handle;
+    win::Sleep(600);
+    ASSERT_EQ(machine().hooks.Installed().size(), 2u);
+    EXPECT_EQ(machine().hooks.First(true)->handle, keyboard);
+    EXPECT_NE(machine().hooks.First(false)->handle, mouse);
+    EXPECT_TRUE(sim::Hooks::Call(*machine().hooks.First(true), win::WM_KEYDOWN));
+    win::Sleep(500);
+    ASSERT_EQ(machine().hooks.Installed().size(), 2u);
+    EXPECT_NE(machine().hooks.First(true)->handle, keyboard);
+    EXPECT_EQ(machine().hooks.InstalledCount(win::WH_KEYBOARD_LL), 1);
+    EXPECT_EQ(machine().hooks.InstalledCount(win::WH_MOUSE_LL), 1);
+    guards::RemoveInputLock();
+  });
+  EXPECT_EQ(machine().hooks.leftAtProcessEnd, 0);
+}
+
 // ----- commands and the companion program -----
 
 class CompanionTest : public SimTest {

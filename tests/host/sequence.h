@@ -14,6 +14,11 @@
 
 #include "platform/sim/record.h"
 
+namespace sim {
+// Recorded arguments as a failure prints them.
+inline void PrintTo(const Arg& arg, std::ostream* os) { *os << arg.ToString(); }
+}  // namespace sim
+
 namespace testing_support {
 
 struct Expected {

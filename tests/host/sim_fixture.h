@@ -6,6 +6,7 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "platform/sim/machine.h"
 
@@ -35,6 +36,31 @@ inline win::GLOBAL_POWER_POLICY RestoredPolicy(win::GLOBAL_POWER_POLICY policy) 
     p->EventCode = win::POWER_FORCE_TRIGGER_RESET;
   }
   return policy;
+}
+
+// The record without the hook thread's renewals of its hooks (a new one installed, then the old
+// one removed, twice a second, and their timer killed at the end), for checks of other steps.
+inline std::vector<sim::CallRecord> WithoutHookRenewals(const std::vector<sim::CallRecord>& calls) {
+  constexpr int kFirstInstallations = 2;
+  int hookThread = -1;
+  int installations = 0;
+  bool renewing = false;
+  std::vector<sim::CallRecord> kept;
+  for (const sim::CallRecord& r : calls) {
+    if (r.name == "SetWindowsHookExA" && hookThread < 0) hookThread = r.thread;
+    const bool onHookThread = r.thread == hookThread && r.kind == sim::Kind::Call;
+    if (onHookThread && r.name == "SetWindowsHookExA" && ++installations > kFirstInstallations) {
+      renewing = true;
+      continue;
+    }
+    if (onHookThread && r.name == "UnhookWindowsHookEx" && renewing) {
+      renewing = false;
+      continue;
+    }
+    if (onHookThread && r.name == "KillTimer") continue;
+    kept.push_back(r);
+  }
+  return kept;
 }
 
 class SimTest : public ::testing::Test {

@@ -178,17 +178,19 @@ TEST_F(UpdateRunTest, StatusTextsFollowEachOtherInTheirOrder) {
 // it comes before the first animation tick.
 TEST_F(UpdateRunTest, InitialisationAndUpdateStartTakeTheirStepsInOrder) {
   RunWithBios(u"47K31RA9");
-  const auto& calls = machine().Calls();
+  const std::vector<sim::CallRecord> calls = WithoutHookRenewals(machine().Calls());
   const auto firstTick = std::find_if(calls.begin(), calls.end(), [](const sim::CallRecord& r) {
     return r.name == "Message" && r.args[0] == sim::Arg(win::WM_TIMER) && r.args[1] == sim::Arg(kAnimationTimer);
   });
-  EXPECT_TRUE(MatchesSequence({calls.begin() + machine().IndexOfCall("MessageBoxA"), firstTick},
+  const auto question = std::find_if(calls.begin(), calls.end(), [](const sim::CallRecord& r) { return r.name == "MessageBoxA"; });
+  EXPECT_TRUE(MatchesSequence({question, firstTick},
                               {{"MessageBoxA", {"BIOS update", 0x34}},
                                {"SetActivePwrScheme", {1, 1, 0}},
                                {"ResumeThread"},
                                {"SetThreadPriority", {15 /* THREAD_PRIORITY_TIME_CRITICAL */}},
                                {"SetWindowsHookExA", {win::WH_KEYBOARD_LL}},
                                {"SetWindowsHookExA", {win::WH_MOUSE_LL}},
+                               {"SetTimer", {0, 500}},  // the hook thread's own, for its renewals
                                Optional({"ProcessStarted", {"cmd.exe"}}),
                                {"ProcessStarted", {"taskkill.exe"}},
                                {"CreateFileA", {kFlashToolPath}},
@@ -202,6 +204,12 @@ TEST_F(UpdateRunTest, InitialisationAndUpdateStartTakeTheirStepsInOrder) {
                                {"CreateFileA", {kCapsulePath}},
                                {"ResumeThread"},
                                {"Sleep", {1000}}}));
+  // The priority is the hook thread's own, set on that thread.
+  const sim::CallRecord& priority = machine().FirstCall("SetThreadPriority");
+  const int hookThread = machine().FirstCall("SetWindowsHookExA").thread;
+  EXPECT_NE(hookThread, 0);
+  EXPECT_EQ(priority.thread, hookThread);
+  EXPECT_EQ(priority.args.at(1), sim::Arg(hookThread));
 }
 
 // Whatever the tool's exit code, and if it crashes: the marker is written and the restart
@@ -229,45 +237,80 @@ TEST_F(UpdateRunTest, FlashToolRunsWithItsCommandLineInTheWorkingFolderAndTheRun
         machine().Calls()[machine().IndexOfCall("CreateProcessA", machine().IndexOfCall("SetCurrentDirectoryA"))];
     EXPECT_EQ(create.args[0], sim::Arg(kFlashToolPath));
     EXPECT_EQ(create.args[3], sim::Arg(0x10));
-    // It inherits an error mode that shows no crash box; the updater's own is put back after.
+    // It inherits an error mode that shows no crash box: the updater's own, for the whole run.
     EXPECT_EQ(flash.errorMode, 0x8003u);
-    EXPECT_EQ(machine().errorMode, 0u);
+    EXPECT_EQ(machine().errorMode, 0x8003u);
     ExpectMachineRestored();
   });
 }
 
-// The updater itself, crashing on its worker while the tool starts (an access violation, or the
-// run-time's terminate after an exception nobody caught): no box, the hooks gone and the power
-// policies back, and nothing more; the process ends with the crash's code.
-TEST_F(UpdateRunTest, UpdaterThatCrashesLeavesNoBoxNoHookAndItsPowerPoliciesBack) {
-  OnFreshMachines({false, true}, [&](bool terminate) {
-    machine().processes.flashTool.onStart = [terminate](sim::SimProcess&) {
-      if (terminate) {
-        machine().Log("Crash", {}, sim::Kind::Event);
+// The updater itself crashing: on its worker in the pause before the tool starts (an access
+// violation, an illegal instruction), in the run-time's terminate as the tool starts, or on the
+// window's thread while the tool writes the firmware. No box, and the process ends with the
+// fault's code; a crash during the flash first waits for the tool's end with every lock held (the
+// hook thread swallows every press meanwhile, the policies stay off) and only then unhooks and
+// puts back what the save kept, with the global policy alone; nothing of the run comes after it.
+TEST_F(UpdateRunTest, UpdaterThatCrashesWaitsForTheToolThenLeavesNoBoxNoHookAndItsPowerPoliciesBack) {
+  constexpr int kWindowThread = 0, kWorkerThread = 2;  // the hook thread is the first one started
+  constexpr std::uint64_t kFlashStartMs = kWorkerStartMs + 12000, kFlashEndMs = kFlashStartMs + kFlashRunMs;
+  const struct {
+    const char* name;
+    int thread;
+    std::uint64_t atMs;  // 0: in the run-time's terminate, as the tool starts
+    win::DWORD code;
+  } cases[] = {{"worker, access violation", kWorkerThread, kFlashStartMs - 500, 0xC0000005},
+               {"worker, illegal instruction", kWorkerThread, kFlashStartMs - 500, 0xC000001D},
+               {"terminate", kWorkerThread, 0, 3},
+               {"window's thread during the flash", kWindowThread, kFlashStartMs + 1000, 0xC000001D}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    const bool duringFlash = c.atMs > kFlashStartMs;
+    if (c.atMs != 0) {
+      machine().CrashThreadAt(c.thread, c.atMs, c.code);
+    } else {
+      machine().processes.flashTool.onStart = [](sim::SimProcess&) {
+        machine().Log("Crash", {3, machine().errorMode}, sim::Kind::Event);
         machine().crtFailureHandler();
-      }
-      machine().CrashCurrentThread(0xC0000005);
-    };
+      };
+    }
+    for (std::uint64_t at = kFlashStartMs + 1100; at < kFlashEndMs; at += 250) {
+      machine().windows.ScheduleInput({at, true, win::WM_KEYDOWN});
+      machine().windows.ScheduleInput({at, false, win::WM_LBUTTONDOWN});
+    }
     const sim::ProcessResult result = RunWithBios(u"47K31RA9");
     EXPECT_FALSE(result.stalled);
-    EXPECT_EQ(result.exitCode, terminate ? 3 : static_cast<int>(0xC0000005u));
+    EXPECT_EQ(result.exitCode, static_cast<int>(c.code));
     EXPECT_EQ(machine().CountCalls("ErrorReportingBox"), 0);
     EXPECT_EQ(machine().windows.MessageBoxes().size(), 1u);  // the question
+    EXPECT_EQ(machine().FirstCall("Crash").args.at(1), sim::Arg(0x8003));  // the error mode then
     EXPECT_EQ(machine().hooks.leftAtProcessEnd, 0);
     ASSERT_EQ(machine().power.Writes().size(), 2u);
-    EXPECT_EQ(machine().power.Writes()[1].policy.user.PowerButtonAc.Action, originalPolicy_.user.PowerButtonAc.Action);
-    EXPECT_EQ(machine().power.Writes()[1].policy.user.LidCloseDc.Action, originalPolicy_.user.LidCloseDc.Action);
+    EXPECT_EQ(machine().power.Writes()[1].policy, RestoredPolicy(originalPolicy_));
+    EXPECT_EQ(machine().power.Writes()[1].scheme, 1u);
+    EXPECT_TRUE(machine().processes.RestartRequests().empty());
     // What the simulated machine does after TerminateProcess (it unwinds its threads) is not the
     // program's doing: the record is read up to there.
     const int crash = machine().IndexOfCall("Crash");
     std::vector<std::string> after;
     for (auto r = machine().Calls().begin() + crash + 1; r != machine().Calls().end(); ++r) {
-      after.push_back(r->name);
+      if (r->thread != machine().Calls()[crash].thread || r->kind != sim::Kind::Call) continue;
+      after.push_back(r->name + (r->name == "SetActivePwrScheme" ? " " + r->Text() : std::string()));
       if (r->name == "TerminateProcess") break;
     }
-    EXPECT_EQ(after, (std::vector<std::string>{"UnhookWindowsHookEx", "UnhookWindowsHookEx", "ReadGlobalPwrPolicy",
-                                               "GetActivePwrScheme", "SetActivePwrScheme", "TerminateProcess"}));
-  });
+    std::vector<std::string> expected = {"UnhookWindowsHookEx", "UnhookWindowsHookEx", "ReadGlobalPwrPolicy",
+                                         "GetActivePwrScheme", "SetActivePwrScheme 1 1 0", "TerminateProcess"};
+    if (duringFlash) expected.insert(expected.begin(), "WaitForSingleObject");
+    EXPECT_EQ(after, expected);
+    if (!duringFlash) continue;
+    EXPECT_EQ(result.endedAtMs, kFlashEndMs);
+    EXPECT_EQ(machine().power.Writes()[1].atMs, kFlashEndMs);
+    EXPECT_EQ(machine().hooks.timedOut, 0);
+    ASSERT_EQ(machine().windows.InputOutcomes().size(), 2u * 16);
+    for (const sim::InputOutcome& outcome : machine().windows.InputOutcomes()) {
+      EXPECT_TRUE(outcome.swallowed) << outcome.event.message << " at " << outcome.event.atMs;
+    }
+  }
 }
 
 // Slow steps on the worker (a busy disk, a slow registry) do not push the schedule back: every
@@ -326,8 +369,9 @@ TEST_F(UpdateRunTest, EveryRefusalWritesTheMarkerBeforeItsTextAndTheQuitTimerBef
 
 TEST_F(UpdateRunTest, FinishWithRestartUndoesEverythingInOrderAndRestartsLast) {
   RunWithBios(u"47K31RA9");
-  const int finish = machine().IndexOfCall("PostMessageA");
-  std::vector<sim::CallRecord> after(machine().Calls().begin() + finish, machine().Calls().end());
+  const std::vector<sim::CallRecord> calls = WithoutHookRenewals(machine().Calls());
+  const auto finish = std::find_if(calls.begin(), calls.end(), [](const sim::CallRecord& r) { return r.name == "PostMessageA"; });
+  std::vector<sim::CallRecord> after(finish, calls.end());
   EXPECT_TRUE(MatchesSequence(after,
                               {{"KillTimer", {kQuitTimer}},
                                {"SetActivePwrScheme"},
@@ -429,6 +473,40 @@ TEST_F(UpdateRunTest, HookThreadTooLateKeepsNoHookAndNoBoxWaitsUnderIt) {
     }
     EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
   });
+}
+
+// Windows takes a hook away, without a word, when its thread misses the time-out: here the hook
+// thread stalls for 800 ms a second into the flash, and the presses of that moment reach the
+// window. Within a second after the stall the hooks are back, installed anew by their thread
+// (the new one first, then the old removed), and every press to the end of the flash is
+// swallowed again.
+TEST_F(UpdateRunTest, HookThatWindowsTookAwayMidFlashIsBackWithinASecond) {
+  constexpr std::uint64_t kFlashStartMs = kWorkerStartMs + 12000, kStallAtMs = kFlashStartMs + 1000, kStallMs = 800;
+  machine().windows.StallHookThread(kStallAtMs, kStallMs);
+  for (std::uint64_t at = kFlashStartMs + 100; at < kFlashStartMs + kFlashRunMs; at += 100) {
+    machine().windows.ScheduleInput({at, true, win::WM_KEYDOWN});
+    machine().windows.ScheduleInput({at, false, win::WM_LBUTTONDOWN});
+  }
+  Ended(RunWithBios(u"47K31RA9"));
+  EXPECT_EQ(machine().hooks.timedOut, 2);
+  int lost = 0;
+  for (const sim::InputOutcome& outcome : machine().windows.InputOutcomes()) {
+    const bool stalled = outcome.event.atMs >= kStallAtMs && outcome.event.atMs < kStallAtMs + kStallMs + 1000;
+    EXPECT_TRUE(stalled || outcome.swallowed) << outcome.event.message << " at " << outcome.event.atMs;
+    lost += outcome.swallowed ? 0 : 1;
+  }
+  EXPECT_GT(lost, 0);
+  ExpectMachineRestored();
+  // The first renewal, half a second in: each hook's successor before its removal.
+  std::vector<std::string> renewal;
+  for (const sim::CallRecord& r : machine().Calls()) {
+    if (r.thread == machine().FirstCall("SetWindowsHookExA").thread && r.timeMs == 500 &&
+        (r.name == "SetWindowsHookExA" || r.name == "UnhookWindowsHookEx")) {
+      renewal.push_back(r.name + " " + r.Text());
+    }
+  }
+  EXPECT_EQ(renewal, (std::vector<std::string>{"SetWindowsHookExA 13 4194304 0", "UnhookWindowsHookEx ",
+                                               "SetWindowsHookExA 14 4194304 0", "UnhookWindowsHookEx "}));
 }
 
 // ----- the user's No, and what the system asks of the window -----
@@ -614,8 +692,10 @@ TEST_F(UpdateRunTest, RestoreThatFailsIsToldInABoxThatStaysUntilAnswered) {
                                          {"ShellExecuteA"}, {"ShellExecuteA"}};
     if (flashed) finishSteps.insert(finishSteps.end(), {{"KillTimer", {kAnimationTimer}}, {"CreateProcessA"}});
     finishSteps.push_back({"PostQuitMessage", {0}});
-    const int finish = machine().IndexOfCall("Message", machine().IndexOfCall("PostMessageA"));
-    EXPECT_TRUE(MatchesSequence({machine().Calls().begin() + finish, machine().Calls().end()}, finishSteps));
+    const std::vector<sim::CallRecord> calls = WithoutHookRenewals(machine().Calls());
+    const auto posted = std::find_if(calls.begin(), calls.end(), [](const sim::CallRecord& r) { return r.name == "PostMessageA"; });
+    const auto finish = std::find_if(posted, calls.end(), [](const sim::CallRecord& r) { return r.name == "Message"; });
+    EXPECT_TRUE(MatchesSequence({finish, calls.end()}, finishSteps));
     EXPECT_EQ(machine().CountCalls("PostQuitMessage"), 1);
     EXPECT_EQ(machine().processes.RestartRequests().size(), flashed ? 1u : 0u);
     EXPECT_EQ(machine().hooks.leftAtProcessEnd, 0);
@@ -685,11 +765,30 @@ TEST_F(UpdateRunTest, WorkingFolderTooLongForTheCommandBufferRunsNothing) {
   });
 }
 
+// With the finish message lost, the quit timer ends the run. Its restore failing here too, the
+// box that tells it stays until answered (5 s, longer than the timer's period): the timer is
+// killed before anything can show a box.
 TEST_F(UpdateRunTest, LostFinishMessageStillEndsTheRunOnceThroughTheQuitTimer) {
-  machine().FailCall("PostMessageA", {.times = 10});  // every post of the finish message is refused
-  EXPECT_EQ(Ended(RunWithBios(u"47K31RC1")).endedAtMs, kWorkerStartMs + 12000 + 3000);
-  EXPECT_EQ(machine().CountCalls("PostQuitMessage"), 1);
-  ExpectMachineRestored();
+  OnFreshMachines({false, true}, [&](bool restoreFails) {
+    machine().FailCall("PostMessageA", {.times = 10});  // every post of the finish message is refused
+    if (restoreFails) machine().FailCall("SetActivePwrScheme", {.occurrence = 2, .times = 2});
+    const sim::ProcessResult result = Ended(RunWithBios(u"47K31RC1", {{win::IDOK, 5000}}));
+    EXPECT_EQ(machine().CountCalls("PostQuitMessage"), 1);
+    if (!restoreFails) {
+      EXPECT_EQ(result.endedAtMs, kWorkerStartMs + 12000 + 3000);
+      ExpectMachineRestored();
+      return;
+    }
+    ASSERT_EQ(machine().windows.MessageBoxes().size(), 2u);
+    const sim::MessageBoxRecord& box = machine().windows.MessageBoxes()[1];
+    EXPECT_EQ(box.text, "RESTORE SetActivePwrScheme Error");
+    EXPECT_EQ(box.closedAtMs - box.openedAtMs, 5000u);
+    const auto& calls = machine().Calls();
+    const auto killed = std::find_if(calls.begin(), calls.end(), [](const sim::CallRecord& r) {
+      return r.name == "KillTimer" && r.args.at(0) == sim::Arg(kQuitTimer);
+    });
+    EXPECT_LT(killed - calls.begin(), machine().IndexOfCall("MessageBoxA", machine().IndexOfCall("MessageBoxA") + 1));
+  });
 }
 
 TEST_F(UpdateRunTest, IdentityQueryFailuresLeaveTheVersionEmptyAndTheRunGoesOn) {

@@ -60,6 +60,10 @@ readonly LOCK_INPUTS=(
   key-down:12 key-down:09 key-up:09 key-up:12 key-down:41 key-up:41
   left-down left-up right-down right-up middle-down middle-up x-down x-up wheel move
 )
+# What of LOCK_INPUTS passes, in order, while the lock is on (key-ups, the middle and X buttons,
+# the wheel and the move) and once it is off (all of it).
+readonly LOCKED_PASSING='key-up:0D key-up:1B key-up:79 key-up:09 key-up:12 key-up:41 middle-down middle-up x-down x-up wheel move'
+readonly RELEASED_PASSING="${LOCK_INPUTS[*]}"
 
 # The logs (UTF-8 lines, "\n" ends), under C:\fixture-logs:
 #   powrprof.log  "load <path of the DLL>", "<function> ok|fail",

@@ -9,8 +9,9 @@
 # - Very long, non-ASCII, format-character, overflowing and quoted arguments each end in the
 #   mode that reading an integer with "%d" gives (1: clean-up; anything else: the question),
 #   with exit code 0 and no crash.
-# - The updater crashing while the flash tool runs (a thread of it faults) ends at once with the
-#   fault's code: no debugger and no crash box keep it alive, and its power policies are back.
+# - The updater crashing while the flash tool runs (a thread of it faults, or calls abort or
+#   std::terminate) keeps every lock until the tool has ended, then ends with the fault's code:
+#   no debugger and no crash box keep it alive, and its power policies are back.
 source "$(dirname "$0")/common.sh"
 source "$here/fixtures.sh"
 
@@ -26,7 +27,7 @@ readonly FLASH_TOOL_RUN_MS=4000
 readonly POLL_S=0.1
 
 report_file=$(mktemp)
-trap 'rm -f "$report_file" "$PROGRAM_DIR"/powrprof.dll "$PROGRAM_DIR"/comctl32.dll; fixtures_uninstall' EXIT
+trap 'input_watch_stop; rm -f "$report_file" "$PROGRAM_DIR"/powrprof.dll "$PROGRAM_DIR"/comctl32.dll; fixtures_uninstall' EXIT
 fixtures_install || { expect "fixtures install" ok failed; finish; exit 1; }
 
 # ----- another file under the running program's name -----
@@ -86,29 +87,112 @@ expect "planted DLLs: the system folder's powrprof.dll is loaded" 1 \
 expect "planted DLLs: the power guard worked through it" 2 "$(fixture_log powrprof | grep -c '^SetActivePwrScheme ok')"
 rm -f "$PROGRAM_DIR"/powrprof.dll "$PROGRAM_DIR"/comctl32.dll
 
-# ----- a crash in the middle of the run -----
+# ----- the updater crashing while the flash tool runs -----
+# A thread of the updater faults (at an address with no code), or calls the run-time's abort or
+# std::terminate, while the tool writes the firmware: every lock holds until the tool has ended (the policies
+# stay off, key-downs and clicks are still swallowed, judged by the probe's hooks and by its
+# window as in input_lock.sh), then the updater ends within a few seconds with the fault's code,
+# without a debugger or a box, its policies back and its hooks gone.
 readonly ACCESS_VIOLATION_EXIT=3221225477  # 0xC0000005
-fixtures_reset
-policies_before=$(power_policy_triples)
-export WINFLASH_DELAY_MS=$((WAIT_MS * 2))
-(cd "$PROGRAM_DIR" && bios_version_run 47K31RA9 run_program) >"$report_file" 2>&1 &
-program_pid=$!
-if wait_question; then
-  answer_question "$IDYES"
-  deadline=$(($(date +%s) + WAIT_MS / 1000 + 15))
-  until flash_tool_running || (($(date +%s) > deadline)); do sleep "$POLL_S"; done
-  expect "crash: a faulting thread is started in the updater" 1 \
-    "$(wine_driver fault-thread BIOSUpdate.exe | tr -d '\r')"
+readonly ABORT_EXIT=3
+readonly PROBE_EXE=${INPUT_PROBE_EXE:-$(dirname "$WINTEST_EXE")/input_probe.exe}
+readonly WATCH_SECONDS=120
+# Long enough for the looks taken after the fault (a few driver and probe runs).
+readonly CRASH_FLASH_MS=12000
+# The driver's bound on the run, longer by the tool's run.
+readonly CRASH_RUN_TIMEOUT_MS=$((RUN_TIMEOUT_MS + CRASH_FLASH_MS))
+# The fault's thread starts and reaches the filter.
+readonly FAULT_SETTLE_S=1
+# From the tool's end (as a poll sees it) to the updater's: the unhooking, the restore and the
+# driver noticing the end.
+readonly CRASH_END_BOUND_MS=5000
+# The hooks' renewals are read from a relay trace of the two calls alone.
+readonly RELAY_KEY='HKCU\Software\Wine\Debug'
+readonly RELAY_CALLS='SetWindowsHookExA;UnhookWindowsHookEx'
+readonly MS_PER_S=1000
+readonly HOOKS=2
+wine_log_size() { stat -c %s "$WINE_STATE_DIR/wine.log"; }
+traced_count() { tail -c "+$(($1 + 1))" "$WINE_STATE_DIR/wine.log" | head -c "$(($2 - $1))" | grep -c "Call [A-Za-z0-9_]*\.$3("; }
+
+crash_during_flash() {  # crash_during_flash LABEL EXIT_CODE DRIVER_COMMAND [ARGUMENT]
+  local label=$1 code=$2 policies_before applied locked released tool_end_ms=0 ended_ms deadline
+  local trace_from trace_to traced_from_ms traced_ms
+  fixtures_reset
+  wine_exec reg add "$RELAY_KEY" /v RelayInclude /t REG_SZ /d "$RELAY_CALLS" /f >/dev/null 2>&1
+  policies_before=$(power_policy_triples)
+  if ! input_watch_start "$PROBE_EXE" "$WATCH_SECONDS"; then
+    expect "$label: the probe's hooks are installed" ready "not ready within ${WAIT_MS} ms"
+    return
+  fi
+  export WINFLASH_DELAY_MS=$CRASH_FLASH_MS
+  (cd "$PROGRAM_DIR" && WINEDEBUG=+relay bios_version_run 47K31RA9 \
+    wine_driver run "$CRASH_RUN_TIMEOUT_MS" "$PROGRAM_WIN") >"$report_file" 2>&1 &
+  program_pid=$!
+  unset WINFLASH_DELAY_MS
+  if wait_question; then
+    answer_question "$IDYES"
+    deadline=$(($(date +%s) + WAIT_MS / 1000 + 15))
+    until flash_tool_running || (($(date +%s) > deadline)); do sleep "$POLL_S"; done
+    trace_from=$(wine_log_size)
+    traced_from_ms=$(now_ms)
+    expect "$label: the flash tool runs when the fault comes" 1 "$(running_count "$FLASH_TOOL_IMAGE")"
+    expect "$label: the faulting thread is started in the updater" 1 \
+      "$(wine_driver "${@:3:1}" BIOSUpdate.exe "${@:4}" | tr -d '\r')"
+    sleep "$FAULT_SETTLE_S"
+    applied=$(first_applied_policies)
+    expect "$label: after the fault, the updater still runs" 1 "$(running_count BIOSUpdate.exe)"
+    expect "$label: after the fault, the power policies are still off" "$applied" "$(power_policy_triples)"
+    locked=$(inject_lock_inputs)
+    expect "$label: after the fault, inputs that reach the probe, in order" "$LOCKED_PASSING" \
+      "$(reached probe "$locked" | paste -sd ' ')"
+    expect "$label: after the fault, inputs that reach another program's window, in order" "$LOCKED_PASSING" \
+      "$(reached window "$locked" | paste -sd ' ')"
+    trace_to=$(wine_log_size)
+    traced_ms=$(($(now_ms) - traced_from_ms))
+    expect "$label: the flash tool still ran through those looks" 1 "$(running_count "$FLASH_TOOL_IMAGE")"
+    # At least once a second each hook anew, then the old one removed, before and after the fault.
+    local least=$((HOOKS * (traced_ms / MS_PER_S))) installed removed
+    installed=$(traced_count "$trace_from" "$trace_to" SetWindowsHookExA)
+    removed=$(traced_count "$trace_from" "$trace_to" UnhookWindowsHookEx)
+    echo "$label: in ${traced_ms} ms of the flash, ${installed} hooks installed anew and ${removed} removed"
+    expect "$label: hooks renewed during the flash, at least ${least} in ${traced_ms} ms" yes \
+      "$( ((installed >= least && least > 0)) && echo yes || echo "no ($installed)")"
+    expect "$label: each renewed hook's predecessor removed" yes \
+      "$( ((removed >= installed - HOOKS && removed <= installed)) && echo yes || echo "no ($removed for $installed)")"
+    deadline=$(($(date +%s) + CRASH_FLASH_MS / 1000 + 15))
+    # A count the driver could not take (no output) is no end.
+    until [[ $(running_count "$FLASH_TOOL_IMAGE") == 0 ]] || (($(date +%s) > deadline)); do sleep "$POLL_S"; done
+    tool_end_ms=$(now_ms)
+  else
+    expect "$label: the question is shown" shown "not shown"
+  fi
+  wait_program
+  ended_ms=$(now_ms)
+  echo "$label: the updater ended $((ended_ms - tool_end_ms)) ms after the tool was seen gone"
+  expect "$label: the updater ends within ${CRASH_END_BOUND_MS} ms of the tool's end" yes \
+    "$( ((ended_ms - tool_end_ms <= CRASH_END_BOUND_MS)) && echo yes || echo "no ($((ended_ms - tool_end_ms)) ms)")"
+  expect "$label: the updater ends with the fault's code" "$code" "$(report_field exit "$(cat "$report_file")")"
+  expect "$label: no debugger started" 0 "$(running_count winedbg.exe)"
+  expect "$label: power policies back" "$(restored_triples "$policies_before")" "$(power_policy_triples)"
+  released=$(inject_lock_inputs)
+  expect "$label: after the end, inputs that reach the probe, in order" "$RELEASED_PASSING" \
+    "$(reached probe "$released" | paste -sd ' ')"
+  input_watch_stop
+  wine_exec reg delete "$RELAY_KEY" /v RelayInclude /f >/dev/null 2>&1
+  wine_exec taskkill /F /IM WinFlash64.exe >/dev/null 2>&1
+}
+crash_during_flash "fault" "$ACCESS_VIOLATION_EXIT" fault-thread
+crash_during_flash "abort" "$ABORT_EXIT" abort-thread
+# std::terminate of the updater's own run-time, at its address in the image (read from the
+# image's debug copy, the same image with its symbols).
+readonly UPDATER_DEBUG=$(dirname "$updater_exe")/BIOSUpdate.debug.exe
+image_base=$(x86_64-w64-mingw32-objdump -p "$UPDATER_DEBUG" 2>/dev/null | awk '$1 == "ImageBase" { print $2 }')
+terminate_at=$(x86_64-w64-mingw32-nm "$UPDATER_DEBUG" 2>/dev/null | awk '$3 == "_ZSt9terminatev" { print $1 }')
+if [[ -n $image_base && -n $terminate_at ]]; then
+  crash_during_flash "terminate" "$ABORT_EXIT" thread-at "$(printf '%x' $((16#$terminate_at - 16#$image_base)))"
 else
-  expect "crash: the question is shown" shown "not shown"
+  expect "terminate: std::terminate found in $UPDATER_DEBUG" found missing
 fi
-wait_program
-unset WINFLASH_DELAY_MS
-expect "crash: the updater ends at once with the fault's code" "$ACCESS_VIOLATION_EXIT" \
-  "$(report_field exit "$(cat "$report_file")")"
-expect "crash: no debugger started" 0 "$(running_count winedbg.exe)"
-expect "crash: power policies back" "$(restored_triples "$policies_before")" "$(power_policy_triples)"
-wine_exec taskkill /F /IM WinFlash64.exe >/dev/null 2>&1
 
 # ----- bad command lines -----
 long_ones=$(printf '1%*s' $((LONG_ARGUMENT_LENGTH - 1)) '' | tr ' ' 'x')

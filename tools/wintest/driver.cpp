@@ -918,6 +918,56 @@ int cmdFaultThread(Args args) {
   return kExitOk;
 }
 
+// Starts, in every process of the prefix that runs IMAGE_NAME, a thread in the C run-time's
+// abort, as a failed check of the program's own would call it. msvcrt.dll, a system DLL, sits
+// at the same address in every process of the prefix, so its address here is its address
+// there. Prints how many were started.
+int cmdAbortThread(Args args) {
+  constexpr DWORD kAccess = PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
+                            PROCESS_VM_WRITE | PROCESS_VM_READ;
+  const HMODULE runTime = GetModuleHandleA("msvcrt.dll");
+  const FARPROC abortAddress = runTime != nullptr ? GetProcAddress(runTime, "abort") : nullptr;
+  if (abortAddress == nullptr) throw Failure{"msvcrt.dll's abort not found"};
+  int started = 0;
+  for (const DWORD id : processesRunning(args[0])) {
+    const UniqueHandle process(OpenProcess(kAccess, FALSE, id));
+    if (!process) continue;
+    const UniqueHandle thread(CreateRemoteThread(process.get(), nullptr, 0,
+                                                 reinterpret_cast<LPTHREAD_START_ROUTINE>(
+                                                     reinterpret_cast<void (*)()>(abortAddress)),
+                                                 nullptr, 0, nullptr));
+    if (thread) ++started;
+  }
+  printLine(std::to_string(started));
+  return kExitOk;
+}
+
+// Starts, in every process of the prefix that runs IMAGE_NAME, a thread at RVA (hex) of that
+// program's own image, as a call of the program's own would reach the function there (the test
+// reads the address from the image's debug copy). Prints how many were started.
+int cmdThreadAt(Args args) {
+  constexpr DWORD kAccess = PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
+                            PROCESS_VM_WRITE | PROCESS_VM_READ;
+  const uintptr_t rva = static_cast<uintptr_t>(std::strtoull(std::string(args[1]).c_str(), nullptr, 16));
+  if (rva == 0) throw UsageError{"RVA must be a non-zero hexadecimal number"};
+  int started = 0;
+  for (const DWORD id : processesRunning(args[0])) {
+    const HANDLE raw = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, id);
+    if (raw == INVALID_HANDLE_VALUE) continue;
+    const UniqueHandle modules(raw);
+    MODULEENTRY32 image{};
+    image.dwSize = sizeof image;
+    if (!Module32First(modules.get(), &image)) continue;  // the first module is the program's image
+    const UniqueHandle process(OpenProcess(kAccess, FALSE, id));
+    if (!process) continue;
+    const auto start = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<uintptr_t>(image.modBaseAddr) + rva);
+    const UniqueHandle thread(CreateRemoteThread(process.get(), nullptr, 0, start, nullptr, 0, nullptr));
+    if (thread) ++started;
+  }
+  printLine(std::to_string(started));
+  return kExitOk;
+}
+
 // Asks the window whether the Windows session may end, as Windows asks every top-level window
 // at a log-off, shut-down or restart: WM_QUERYENDSESSION sent (not posted) with wParam 0 and the
 // given lParam (0 for a shut-down or restart, ENDSESSION_LOGOFF, ENDSESSION_CLOSEAPP). Prints
@@ -959,6 +1009,8 @@ constexpr Command kCommands[] = {
     {"system-locale", "", 0, 0, cmdSystemLocale},
     {"process-count", "IMAGE_NAME", 1, 1, cmdProcessCount},
     {"fault-thread", "IMAGE_NAME", 1, 1, cmdFaultThread},
+    {"abort-thread", "IMAGE_NAME", 1, 1, cmdAbortThread},
+    {"thread-at", "IMAGE_NAME RVA", 2, 2, cmdThreadAt},
     {"process-view", "", 0, 0, cmdProcessView},
     {"query-end-session", "CLASS CAPTION LPARAM", 3, 3, cmdQueryEndSession},
     {"window-wow64", "CLASS CAPTION", 2, 2, cmdWindowWow64},

@@ -85,6 +85,7 @@ int CWinThread::Run() {
   sim::Machine& machine = sim::TheMachine();
   while (std::optional<MSG> msg = machine.windows.NextMessage(sim::kNever)) {
     if (msg->message == WM_QUIT) break;
+    if (PreTranslateMessage(&*msg)) continue;
     if (msg->hwnd != nullptr) machine.windows.Deliver(*msg, false);
   }
   return ExitInstance();

@@ -48,6 +48,11 @@ int Machine::CurrentThread() const { return scheduler_->Current(); }
 
 void Machine::Log(std::string name, std::vector<Arg> args, Kind kind) {
   calls_.push_back({std::move(name), std::move(args), kind, CurrentThread(), Now()});
+  if (kind == Kind::Call && plannedCrash_ && plannedCrash_->thread == CurrentThread() && Now() >= plannedCrash_->atMs) {
+    const win::DWORD code = plannedCrash_->code;
+    plannedCrash_.reset();
+    CrashCurrentThread(code);
+  }
 }
 
 std::optional<Failure> Machine::Consult(std::string_view api) {
@@ -130,7 +135,7 @@ void Machine::BeginProcess() {
 }
 
 void Machine::CrashCurrentThread(win::DWORD exceptionCode) {
-  Log("Crash", {exceptionCode}, Kind::Event);
+  Log("Crash", {exceptionCode, errorMode}, Kind::Event);
   win::EXCEPTION_RECORD record{exceptionCode};
   win::EXCEPTION_POINTERS pointers{&record, nullptr};
   if (topLevelFilter != nullptr) topLevelFilter(&pointers);

@@ -120,8 +120,19 @@ class Machine {
   // unless it ends the process, Windows' error box opens and waits, with the process alive,
   // for an answer (none under SEM_NOGPFAULTERRORBOX: the process ends at once).
   void CrashCurrentThread(win::DWORD exceptionCode);
+  // The first seam call that `thread` makes at or after `atMs` faults with that code, as a bug of
+  // the program's own there would (the call is recorded, then the thread crashes).
+  void CrashThreadAt(int thread, std::uint64_t atMs, win::DWORD exceptionCode) {
+    plannedCrash_ = PlannedCrash{thread, atMs, exceptionCode};
+  }
 
  private:
+  struct PlannedCrash {
+    int thread;
+    std::uint64_t atMs;
+    win::DWORD code;
+  };
+  std::optional<PlannedCrash> plannedCrash_;
   FailurePlan failures_;
   std::map<std::string, std::uint64_t, std::less<>> slowCalls_;
   std::vector<CallRecord> calls_;

@@ -119,6 +119,13 @@ BOOLEAN SetActivePwrScheme(UINT scheme, GLOBAL_POWER_POLICY* globalPolicy, void*
   return 1;
 }
 
+// The calls are the seam's own: what they do and record is the same whichever way they are reached.
+PowerRestoreCalls ResolvePowerRestoreCalls() {
+  M().Log("ResolvePowerRestoreCalls");
+  if (M().Consult("ResolvePowerRestoreCalls")) return {};
+  return {&ReadGlobalPwrPolicy, &GetActivePwrScheme, &SetActivePwrScheme};
+}
+
 DWORD SetThreadExecutionState(DWORD flags) {
   M().Log("SetThreadExecutionState", {flags});
   if (const auto failure = M().Consult("SetThreadExecutionState")) {

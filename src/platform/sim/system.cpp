@@ -184,8 +184,13 @@ DWORD ResumeThread(HANDLE thread) {
 
 HANDLE GetCurrentThread() { return reinterpret_cast<HANDLE>(kCurrentThreadPseudoHandle); }
 
-BOOL SetThreadPriority(HANDLE, int priority) {
-  M().Log("SetThreadPriority", {priority});
+// Recorded with the simulated thread whose priority it sets.
+BOOL SetThreadPriority(HANDLE thread, int priority) {
+  const auto target = M().threadOfHandle.find(thread);
+  const int targetThread = thread == GetCurrentThread() ? M().CurrentThread()
+                           : target != M().threadOfHandle.end() ? target->second
+                                                                 : -1;
+  M().Log("SetThreadPriority", {priority, targetThread});
   if (const auto failure = M().Consult("SetThreadPriority")) return Fail(failure->error != 0 ? failure->error : ERROR_ACCESS_DENIED);
   return TRUE;
 }
@@ -219,6 +224,19 @@ BOOL TerminateProcess(HANDLE process, UINT exitCode) {
   M().Log("TerminateProcess", {exitCode});
   if (process != GetCurrentProcess()) return Fail(ERROR_ACCESS_DENIED);
   throw sim::ProcessExit{static_cast<int>(exitCode)};
+}
+
+BOOL SetThreadStackGuarantee(ULONG* stackSizeInBytes) {
+  M().Log("SetThreadStackGuarantee", {*stackSizeInBytes});
+  if (const auto failure = M().Consult("SetThreadStackGuarantee")) return Fail(failure->error != 0 ? failure->error : ERROR_PROC_NOT_FOUND);
+  *stackSizeInBytes = 0;  // the guarantee the thread had before: none
+  return TRUE;
+}
+
+HRESULT WerSetFlags(DWORD flags) {
+  M().Log("WerSetFlags", {flags});
+  if (const auto failure = M().Consult("WerSetFlags")) return failure->error != 0 ? static_cast<HRESULT>(failure->error) : E_NOTIMPL;
+  return S_OK;
 }
 
 void CrtExit(int code) {

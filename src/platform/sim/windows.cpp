@@ -114,16 +114,46 @@ bool Windows::PostToThread(int thread, win::UINT message, win::WPARAM wParam, wi
   return true;
 }
 
+// With no window, a timer of the calling thread, with an id of the system's choosing (the one
+// given names an existing timer of the thread to reset).
 win::UINT_PTR Windows::SetTimer(win::HWND window, win::UINT_PTR id, win::UINT elapseMs) {
-  if (Find(window) == nullptr) return 0;
+  const int thread = M().CurrentThread();
+  if (window == nullptr) {
+    const bool existing = std::any_of(timers_.begin(), timers_.end(), [&](const Timer& t) {
+      return t.window == nullptr && t.id == id && t.thread == thread;
+    });
+    if (!existing) id = nextThreadTimer_++;
+  } else if (Find(window) == nullptr) {
+    return 0;
+  }
   std::erase_if(timers_, [&](const Timer& t) { return t.window == window && t.id == id; });
-  timers_.push_back({window, id, elapseMs, M().Now() + elapseMs, nextTimerOrder_++});
-  WakeOwner(window);
+  timers_.push_back({thread, window, id, elapseMs, M().Now() + elapseMs, nextTimerOrder_++});
+  if (window != nullptr) WakeOwner(window);
   return id;
 }
 
 bool Windows::KillTimer(win::HWND window, win::UINT_PTR id) {
   return std::erase_if(timers_, [&](const Timer& t) { return t.window == window && t.id == id; }) != 0;
+}
+
+// The thread whose queue gets the timer's messages; -1 when its window is gone.
+int Windows::TimerThread(const Timer& timer) const {
+  if (timer.window == nullptr) return timer.thread;
+  const auto w = windows_.find(Key(timer.window));
+  return w != windows_.end() ? w->second.thread : -1;
+}
+
+bool Windows::ServicesHooks(int thread) const {
+  const std::vector<InstalledHook>& hooks = M().hooks.Installed();
+  return std::any_of(hooks.begin(), hooks.end(), [&](const InstalledHook& h) { return h.thread == thread; });
+}
+
+void Windows::StallIfDue(int thread) {
+  if (!hookThreadStall_ || M().Now() < hookThreadStall_->atMs || !ServicesHooks(thread)) return;
+  const std::uint64_t until = M().Now() + hookThreadStall_->forMs;
+  hookThreadStall_.reset();
+  M().Log("ThreadStalled", {until}, Kind::Event);
+  while (M().Now() < until) M().scheduler().WaitUntil(until);
 }
 
 bool Windows::Invalidate(win::HWND window, bool erase) {
@@ -215,8 +245,7 @@ std::optional<win::MSG> Windows::DueMessage(int thread) {
   }
   Timer* due = nullptr;
   for (Timer& timer : timers_) {
-    const Window* w = Find(timer.window);
-    if (w == nullptr || w->thread != thread || timer.dueMs > M().Now()) continue;
+    if (TimerThread(timer) != thread || timer.dueMs > M().Now()) continue;
     if (due == nullptr || timer.dueMs < due->dueMs || (timer.dueMs == due->dueMs && timer.order < due->order)) {
       due = &timer;
     }
@@ -231,9 +260,9 @@ std::optional<win::MSG> Windows::DueMessage(int thread) {
 std::uint64_t Windows::NextWake(int thread) const {
   std::uint64_t next = kNever;
   for (const Timer& timer : timers_) {
-    const auto w = windows_.find(Key(timer.window));
-    if (w != windows_.end() && w->second.thread == thread) next = std::min(next, timer.dueMs);
+    if (TimerThread(timer) == thread) next = std::min(next, timer.dueMs);
   }
+  if (hookThreadStall_ && ServicesHooks(thread)) next = std::min(next, hookThreadStall_->atMs);
   // Input wakes the thread whose hook takes it first, or the main thread when no hook does; the
   // main thread also wakes when a hook's time-out ends, so that the event reaches its window.
   for (const InputEvent& event : input_) {
@@ -252,6 +281,7 @@ std::optional<win::MSG> Windows::NextMessage(std::uint64_t deadline) {
   const int thread = M().CurrentThread();
   queues_[thread].made = true;
   for (;;) {
+    StallIfDue(thread);
     if (std::optional<win::MSG> msg = DueMessage(thread)) return msg;
     if (deadline != kNever && M().Now() >= deadline) return std::nullopt;
     M().scheduler().WaitForWake(std::min(NextWake(thread), deadline));
@@ -478,6 +508,8 @@ BOOL ShutdownBlockReasonDestroy(HWND window) {
   M().Log("ShutdownBlockReasonDestroy");
   return OnWindowsOwnThread(window, "ShutdownBlockReasonDestroy");
 }
+
+void DisableProcessWindowsGhosting() { M().Log("DisableProcessWindowsGhosting"); }
 
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
   M().Log("SetWindowPos", {sim::HandleArg(insertAfter), x, y, cx, cy, flags});

@@ -101,6 +101,9 @@ class Windows {
   void ScheduleInput(InputEvent event) { input_.push_back(event); }
   void ScheduleMessage(OutsideMessage message) { outside_.push_back(message); }
   const std::vector<OutsideAnswer>& OutsideAnswers() const { return outsideAnswers_; }
+  // From `atMs` on, the thread that services low-level hooks answers nothing for `forMs`, as
+  // on a page fault or a busy disk: it asks for no message, and Windows may take its hooks.
+  void StallHookThread(std::uint64_t atMs, std::uint64_t forMs) { hookThreadStall_ = {atMs, forMs}; }
   const std::vector<MessageBoxRecord>& MessageBoxes() const { return boxes_; }
   // Every window the run created, also after it was destroyed.
   const std::vector<Window>& WindowsCreated() const;
@@ -139,7 +142,9 @@ class Windows {
     bool quit = false;
     bool made = false;
   };
+  // A timer of a thread rather than a window (SetTimer with no window) has a null window.
   struct Timer {
+    int thread;
     win::HWND window;
     win::UINT_PTR id;
     win::UINT periodMs;
@@ -166,6 +171,15 @@ class Windows {
   std::vector<OutsideMessage> outside_;
   std::vector<OutsideAnswer> outsideAnswers_;
   void RunDueOutsideMessages(int thread);
+  int TimerThread(const Timer& timer) const;
+  bool ServicesHooks(int thread) const;
+  void StallIfDue(int thread);
+  struct Stall {
+    std::uint64_t atMs;
+    std::uint64_t forMs;
+  };
+  std::optional<Stall> hookThreadStall_;
+  win::UINT_PTR nextThreadTimer_ = 0x7FF0;
   int screenWidth_;
   int screenHeight_;
   int paintsWithErase_ = 0;

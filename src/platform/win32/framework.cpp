@@ -99,6 +99,8 @@ LONG_PTR CDialog::DoModal() {
 int CWinThread::Run() {
   ::MSG native;
   while (::GetMessageA(&native, nullptr, 0, 0) > 0) {
+    MSG msg = ToSeam(native);
+    if (PreTranslateMessage(&msg)) continue;
     ::TranslateMessage(&native);
     ::DispatchMessageA(&native);
   }

@@ -41,4 +41,15 @@ BOOLEAN SetActivePwrScheme(UINT scheme, GLOBAL_POWER_POLICY* globalPolicy, void*
              : FALSE;
 }
 
+PowerRestoreCalls ResolvePowerRestoreCalls() {
+  // The seam's pointer types differ from powrprof's only in how the structure and the integer
+  // types are spelled (seam_check.cpp); the calling convention is the same.
+  const auto address = [](const char* name) { return PowrProfFunction<FARPROC>(name); };
+  PowerRestoreCalls calls;
+  calls.readGlobalPwrPolicy = win32::AsFunction<decltype(calls.readGlobalPwrPolicy)>(address("ReadGlobalPwrPolicy"));
+  calls.getActivePwrScheme = win32::AsFunction<decltype(calls.getActivePwrScheme)>(address("GetActivePwrScheme"));
+  calls.setActivePwrScheme = win32::AsFunction<decltype(calls.setActivePwrScheme)>(address("SetActivePwrScheme"));
+  return calls;
+}
+
 }  // namespace win

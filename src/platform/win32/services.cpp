@@ -147,6 +147,23 @@ void SetCrtFailureHandler(void (*handler)()) {
 
 BOOL TerminateProcess(HANDLE process, UINT exitCode) { return ::TerminateProcess(As<::HANDLE>(process), exitCode); }
 
+BOOL SetThreadStackGuarantee(ULONG* stackSizeInBytes) {
+  using Function = ::BOOL(WINAPI*)(::ULONG*);
+  const auto function = win32::KernelFunction<Function>("SetThreadStackGuarantee");
+  if (function == nullptr) return FALSE;
+  ::ULONG size = *stackSizeInBytes;
+  const ::BOOL ok = function(&size);
+  *stackSizeInBytes = size;
+  return ok;
+}
+
+HRESULT WerSetFlags(DWORD flags) {
+  using Function = ::HRESULT(WINAPI*)(::DWORD);
+  const auto function = win32::KernelFunction<Function>("WerSetFlags");
+  if (function == nullptr) return E_NOTIMPL;
+  return function(flags);
+}
+
 DWORD SetThreadExecutionState(DWORD flags) { return ::SetThreadExecutionState(flags); }
 
 // --- language and text ------------------------------------------------------------------
@@ -356,6 +373,8 @@ BOOL ShutdownBlockReasonCreate(HWND window, const char16_t* reason) {
 }
 
 BOOL ShutdownBlockReasonDestroy(HWND window) { return ::ShutdownBlockReasonDestroy(As<::HWND>(window)); }
+
+void DisableProcessWindowsGhosting() { ::DisableProcessWindowsGhosting(); }
 
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
   return ::SetWindowPos(As<::HWND>(window), As<::HWND>(insertAfter), x, y, cx, cy, flags);
