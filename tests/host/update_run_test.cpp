@@ -158,6 +158,63 @@ INSTANTIATE_TEST_SUITE_P(
                       VerdictCase{"NullVersion", std::nullopt, TextId::StatusWrongModel, 7000, 10000, false}),
     kByName);
 
+// ----- the power supply, read after the checks and before the tool starts -----
+
+struct SupplyCase {
+  const char* name;
+  win::BYTE acLine, batteryFlag, percent;
+  bool statusFails;
+  std::optional<TextId> refusal;  // none: flashed
+};
+
+std::ostream& operator<<(std::ostream& os, const SupplyCase& c) { return os << c.name; }
+
+class PowerSupply : public UpdateRunTest, public ::testing::WithParamInterface<SupplyCase> {};
+
+// A refusal ends as the others do: marker, its text at 11 s, 5 s to read it, the quit timer and
+// the finish without restart; nothing is flashed and the machine is as it was.
+TEST_P(PowerSupply, DecidesWhetherTheFlashMayStart) {
+  const SupplyCase& c = GetParam();
+  machine().power.supply = {c.acLine, c.batteryFlag, c.percent, 0, 0, 0};
+  if (c.statusFails) machine().FailCall("GetSystemPowerStatus");
+  Ended(RunWithBios(u"47K31RA9"));
+  EXPECT_EQ(machine().processes.Flashes().size(), c.refusal ? 0u : 1u);
+  EXPECT_EQ(machine().processes.RestartRequests().size(), c.refusal ? 0u : 1u);
+  EXPECT_TRUE(MarkerWritten());
+  if (c.refusal) {
+    EXPECT_EQ(ShownAt(*c.refusal), 11000u);
+    EXPECT_FALSE(ShownAt(TextId::StatusUpdating).has_value());
+    EXPECT_TRUE(MatchesSequence({machine().Calls().begin() + machine().IndexOfCall("GetSystemPowerStatus"), machine().Calls().end()},
+                                {{"RegSetValueExA"}, At(kWorkerStartMs + 16000, {"SetTimer", {kQuitTimer, 3000}}), {"PostMessageA", {kFinish, 0}}},
+                                {"RegSetValueExA", "SetTimer", "PostMessageA"}));
+  }
+  ExpectMachineRestored();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Supplies, PowerSupply,
+    ::testing::Values(SupplyCase{"OnBattery", 0, 0x01, 90, false, TextId::StatusNoAcPower},
+                      SupplyCase{"AcLineUnknown", 255, 0x80, 255, false, TextId::StatusNoAcPower},
+                      SupplyCase{"StatusCallFails", 1, 0x80, 100, true, TextId::StatusNoAcPower},
+                      SupplyCase{"MainsAt24", 1, 0x02 | 0x08, 24, false, TextId::StatusBatteryLow},
+                      SupplyCase{"MainsAt25", 1, 0x08, 25, false, std::nullopt},
+                      SupplyCase{"MainsAt100", 1, 0x01, 100, false, std::nullopt},
+                      SupplyCase{"NoBatteryLevelUnknown", 1, 0x80, 255, false, std::nullopt},
+                      SupplyCase{"NoBatteryBesideOtherBits", 1, 0x80 | 0x08, 0, false, std::nullopt},
+                      SupplyCase{"LevelUnknown", 1, 0x01, 255, false, TextId::StatusBatteryLow},
+                      SupplyCase{"LevelOutOfRange", 1, 0x01, 200, false, TextId::StatusBatteryLow},
+                      // 255 is "unknown", not every flag at once: it does not say "no battery".
+                      SupplyCase{"FlagUnknownLevelUnknown", 1, 255, 255, false, TextId::StatusBatteryLow},
+                      SupplyCase{"FlagUnknownLevelKnown", 1, 255, 60, false, std::nullopt}),
+    kByName);
+
+TEST_F(UpdateRunTest, PowerSupplyRefusalIsShownInKorean) {
+  SetKorean();
+  machine().power.supply.ACLineStatus = 0;
+  RunWithBios(u"47K31RA9");
+  EXPECT_EQ(TextsInOrder().back(), "BIOS \xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE\xB8\xA6 \xC7\xCF\xB7\xC1\xB8\xE9 AC \xBE\xEE\xB4\xF0\xC5\xCD\xB8\xA6 \xBF\xAC\xB0\xE1\xC7\xCF\xBD\xCA\xBD\xC3\xBF\xC0.");
+}
+
 TEST_F(UpdateRunTest, StatusTextsFollowEachOtherInTheirOrder) {
   RunWithBios(u"47K31RA9");
   EXPECT_EQ(TextsInOrder(), (std::vector<std::string>{ui::UiText(TextId::StatusInitializing),

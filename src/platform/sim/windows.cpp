@@ -440,14 +440,6 @@ BOOL IsWindowEnabled(HWND window) {
 
 namespace {
 
-// The reason as a test reads it: UTF-8.
-std::string Utf8(const char16_t* wide) {
-  std::size_t count = 0;
-  while (wide[count] != 0) ++count;
-  const std::string_view bytes(reinterpret_cast<const char*>(wide), count * sizeof(char16_t));
-  return sim::Convert(bytes, sim::kWideCharset, sim::kUtf8Charset).value_or("?");
-}
-
 // Only the thread that made a window may give or take back its reason; Windows refuses the
 // call on any other thread.
 BOOL OnWindowsOwnThread(HWND window, const char* api) {
@@ -470,7 +462,7 @@ BOOL OnWindowsOwnThread(HWND window, const char* api) {
 }  // namespace
 
 BOOL ShutdownBlockReasonCreate(HWND window, const char16_t* reason) {
-  M().Log("ShutdownBlockReasonCreate", {reason != nullptr ? Utf8(reason) : std::string("(null)")});
+  M().Log("ShutdownBlockReasonCreate", {reason != nullptr ? sim::Utf8(reason) : std::string("(null)")});
   return OnWindowsOwnThread(window, "ShutdownBlockReasonCreate");
 }
 
