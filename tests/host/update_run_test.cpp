@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -36,6 +37,8 @@ class UpdateRunTest : public SimTest {
     machine().processes.StartByUser(kCompanionPath);
     machine().processes.flashTool.runMs = kFlashRunMs;
     originalPolicy_ = machine().power.policy;
+    originalSettings_ = machine().power.inForce;
+    originalStored_ = machine().power.schemes;
   }
 
   // Answers the question Yes, then the boxes that follow as the test scripted them.
@@ -83,6 +86,7 @@ class UpdateRunTest : public SimTest {
     EXPECT_EQ(machine().files.CurrentDirectory(), "C:\\Users\\User\\Downloads");
     EXPECT_EQ(machine().gdi.LiveTotal(), 0);
     ExpectKeptAwakeFromSaveToRestore();
+    ExpectSettingsBack();
   }
 
   // The request to keep the system and the display on comes right after the save-and-apply and
@@ -108,7 +112,17 @@ class UpdateRunTest : public SimTest {
     EXPECT_EQ(power.back().thread, 0);
   }
 
+  // The power settings as Windows 10 and 11 obey them: the same values in force and stored in
+  // each scheme after the run as before it, and the scheme handed out given back.
+  void ExpectSettingsBack() const {
+    EXPECT_EQ(machine().power.inForce, originalSettings_);
+    EXPECT_EQ(machine().power.schemes, originalStored_);
+    EXPECT_EQ(machine().power.SchemesNotFreed(), 0);
+  }
+
   win::GLOBAL_POWER_POLICY originalPolicy_;
+  sim::PowerSettings originalSettings_;
+  std::map<std::string, sim::PowerSettings> originalStored_;
 };
 
 // ----- every verdict, with its texts at their times -----
@@ -320,8 +334,74 @@ TEST_F(UpdateRunTest, UpdaterThatCrashesLeavesNoBoxNoHookAndItsPowerPoliciesBack
       after.push_back(r->name);
       if (r->name == "TerminateProcess") break;
     }
-    EXPECT_EQ(after, (std::vector<std::string>{"UnhookWindowsHookEx", "UnhookWindowsHookEx", "ReadGlobalPwrPolicy",
-                                               "GetActivePwrScheme", "SetActivePwrScheme", "TerminateProcess"}));
+    std::vector<std::string> expected{"UnhookWindowsHookEx", "UnhookWindowsHookEx"};
+    for (int setting = 0; setting < 4; ++setting) expected.insert(expected.end(), {"PowerWriteACValueIndex", "PowerWriteDCValueIndex"});
+    expected.insert(expected.end(), {"PowerSetActiveScheme", "ReadGlobalPwrPolicy", "GetActivePwrScheme", "SetActivePwrScheme",
+                                     "TerminateProcess"});
+    EXPECT_EQ(after, expected);
+    EXPECT_EQ(machine().power.inForce, originalSettings_);
+  });
+}
+
+// What a person does on Windows 10 or 11 while the firmware is written: press the power or
+// the sleep button, close the lid, or choose Sleep from a power menu. Windows answers each by the
+// setting of the active scheme in force, not by the global policy. Each does nothing during the
+// flash, and the same press works again after the run.
+TEST_F(UpdateRunTest, ButtonsLidAndAChosenSleepDoNothingWhileTheFirmwareIsWritten) {
+  using Outcome = sim::PowerOutcome;
+  const auto pressAll = [] {
+    return std::vector<Outcome>{machine().power.PressPowerButton(), machine().power.PressSleepButton(),
+                                machine().power.CloseLid(), machine().power.ChooseSleep()};
+  };
+  EXPECT_EQ(pressAll(), (std::vector<Outcome>{Outcome::ShutDown, Outcome::Sleep, Outcome::Sleep, Outcome::Sleep}));
+  std::vector<Outcome> during;
+  machine().processes.flashTool.onStart = [&](sim::SimProcess&) { during = pressAll(); };
+  Ended(RunWithBios(u"47K31RA9"));
+  EXPECT_EQ(during, std::vector<Outcome>(4, Outcome::Nothing));
+  EXPECT_EQ(pressAll(), (std::vector<Outcome>{Outcome::ShutDown, Outcome::Sleep, Outcome::Sleep, Outcome::Sleep}));
+  ExpectMachineRestored();
+
+  // On the battery the flash is refused; until the finish the settings for the battery did
+  // nothing as well.
+  SetUp();
+  machine().power.supply.ACLineStatus = 0;
+  RunWithBios(u"47K31RA9");
+  ASSERT_EQ(machine().power.Activations().size(), 2u);
+  const sim::PowerSettings& locked = machine().power.Activations()[0].inForce;
+  int off = 0;
+  for (const auto& [key, values] : locked) off += values == sim::SettingValues{0, 0} ? 1 : 0;
+  EXPECT_EQ(off, 4);  // the four guarded settings, the idle time left alone
+  EXPECT_EQ(locked.size(), originalSettings_.size());
+  ExpectMachineRestored();
+}
+
+// A log-off agreed to before the flash restores the power settings; when Windows then calls the
+// end off (WM_ENDSESSION FALSE: another program refused, or the user chose Cancel), the update
+// goes on and must be locked as before. An end that goes ahead changes nothing.
+TEST_F(UpdateRunTest, SessionEndCalledOffBeforeTheFlashPutsTheLockBack) {
+  OnFreshMachines({win::WPARAM{win::FALSE}, win::WPARAM{win::TRUE}}, [&](win::WPARAM ending) {
+    machine().windows.ScheduleMessage({12900, win::WM_QUERYENDSESSION, 0, 0, true, ending});
+    std::vector<sim::PowerOutcome> during;
+    win::DWORD legacyDuring = 99;
+    machine().processes.flashTool.onStart = [&](sim::SimProcess&) {
+      during = {machine().power.PressPowerButton(), machine().power.CloseLid(), machine().power.ChooseSleep()};
+      legacyDuring = machine().power.policy.user.PowerButtonAc.Action;
+    };
+    Ended(RunWithBios(u"47K31RA9"));
+    ASSERT_EQ(machine().windows.OutsideAnswers().size(), 1u);
+    EXPECT_EQ(machine().windows.OutsideAnswers()[0].result, win::TRUE);
+    std::vector<std::uint64_t> writes;
+    for (const sim::PolicyWrite& w : machine().power.Writes()) writes.push_back(w.atMs);
+    if (ending == win::FALSE) {
+      EXPECT_EQ(during, std::vector<sim::PowerOutcome>(3, sim::PowerOutcome::Nothing));
+      EXPECT_EQ(legacyDuring, win::PowerActionNone);
+      EXPECT_EQ(writes, (std::vector<std::uint64_t>{0, 12900, 12900, 18000}));
+    } else {
+      EXPECT_EQ(during, (std::vector<sim::PowerOutcome>{sim::PowerOutcome::ShutDown, sim::PowerOutcome::Sleep,
+                                                        sim::PowerOutcome::Sleep}));
+      EXPECT_EQ(writes, (std::vector<std::uint64_t>{0, 12900, 18000}));
+    }
+    ExpectMachineRestored();
   });
 }
 

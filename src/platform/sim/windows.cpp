@@ -188,7 +188,11 @@ void Windows::RunDueOutsideMessages(int thread) {
     if (first == windows_.end()) continue;
     const auto window = reinterpret_cast<win::HWND>(first->first);
     if (message.sent) {
-      outsideAnswers_.push_back({message, Deliver({window, message.message, message.wParam, message.lParam}, true)});
+      const win::LRESULT answer = Deliver({window, message.message, message.wParam, message.lParam}, true);
+      outsideAnswers_.push_back({message, answer});
+      if (message.message == win::WM_QUERYENDSESSION && answer != win::FALSE && message.endSession) {
+        Deliver({window, win::WM_ENDSESSION, *message.endSession, message.lParam}, true);
+      }
     } else {
       queues_[thread].posted.push_back({window, message.message, message.wParam, message.lParam});
     }
