@@ -1,6 +1,7 @@
 #include "guards/power_guard.h"
 
 #include "guards/input_lock.h"
+#include "platform/handle.h"
 #include "platform/services.h"
 #include "ui/message_box.h"
 #include "ui/texts.h"
@@ -77,6 +78,16 @@ constexpr bool kAsSaved = false;
 constexpr win::DWORD kSystemAndDisplayOn = win::ES_CONTINUOUS | win::ES_SYSTEM_REQUIRED | win::ES_DISPLAY_REQUIRED;
 constexpr win::DWORD kNoLongerRequired = win::ES_CONTINUOUS;
 
+// The request's kinds: the display on, the system on, and (Windows 8 and later; Windows 7 refuses
+// that one alone) the process running even where the system would enter standby.
+constexpr std::array kRequestTypes{win::PowerRequestDisplayRequired, win::PowerRequestSystemRequired,
+                                   win::PowerRequestExecutionRequired};
+
+// The power request from the lock to the finish, and the kinds Windows took. Owned here, like
+// the input lock's hooks, for the whole process.
+win::UniqueKernelHandle g_powerRequest;
+std::array<bool, kRequestTypes.size()> g_requestSet{};
+
 }  // namespace
 
 ButtonAndLidPolicies ButtonAndLidOf(const win::GLOBAL_POWER_POLICY& policy) {
@@ -140,9 +151,29 @@ bool PowerSchemeGuard(int mode, SavedPowerPolicies& saved, win::HWND owner) {
   return outcome.succeeded;
 }
 
-void KeepSystemAwake() { win::SetThreadExecutionState(kSystemAndDisplayOn); }
+void KeepSystemAwake() {
+  win::SetThreadExecutionState(kSystemAndDisplayOn);
+  // Unlike the execution state, a power request also keeps the screen saver off, and powercfg
+  // /requests names the program with its reason.
+  const std::u16string reason = ui::UiWideText(ui::TextId::ShutdownBlockReason);
+  if (g_powerRequest.Valid() || reason.empty()) return;
+  g_powerRequest = win::UniqueKernelHandle(win::PowerCreateRequest(reason.c_str()));
+  if (!g_powerRequest.Valid()) return;
+  for (std::size_t i = 0; i < kRequestTypes.size(); ++i) {
+    g_requestSet[i] = win::PowerSetRequest(g_powerRequest.Get(), kRequestTypes[i]) != win::FALSE;
+  }
+}
 
-void LetSystemSleep() { win::SetThreadExecutionState(kNoLongerRequired); }
+void LetSystemSleep() {
+  if (g_powerRequest.Valid()) {
+    for (std::size_t i = 0; i < kRequestTypes.size(); ++i) {
+      if (g_requestSet[i]) win::PowerClearRequest(g_powerRequest.Get(), kRequestTypes[i]);
+      g_requestSet[i] = false;
+    }
+    g_powerRequest.Close();
+  }
+  win::SetThreadExecutionState(kNoLongerRequired);
+}
 
 GuardOutcome ApplyPowerScheme(int mode, SavedPowerPolicies& saved) {
   // A restore with no saved copy would write the all-zero records: every button on "do

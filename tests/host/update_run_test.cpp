@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -373,6 +374,37 @@ TEST_F(UpdateRunTest, ButtonsLidAndAChosenSleepDoNothingWhileTheFirmwareIsWritte
   EXPECT_EQ(off, 4);  // the four guarded settings, the idle time left alone
   EXPECT_EQ(locked.size(), originalSettings_.size());
   ExpectMachineRestored();
+}
+
+// Beside the execution state, a power request with its reason (which powercfg /requests shows)
+// holds the display and the system on from the lock to the finish, the process too where
+// Windows knows that kind (not on Windows 7, which refuses only that one), and each kind set is
+// cleared and the request closed before the restart.
+TEST_F(UpdateRunTest, PowerRequestWithItsReasonHoldsFromTheLockToTheFinish) {
+  OnFreshMachines({true, false}, [&](bool knowsExecutionRequired) {
+    machine().power.knowsExecutionRequired = knowsExecutionRequired;
+    std::vector<std::pair<std::string, std::set<int>>> during;
+    machine().processes.flashTool.onStart = [&](sim::SimProcess&) {
+      for (const auto& [handle, request] : machine().power.OpenRequests()) during.emplace_back(request.reason, request.types);
+    };
+    Ended(RunWithBios(u"47K31RA9"));
+    const std::set<int> kinds = knowsExecutionRequired ? std::set<int>{0, 1, 3} : std::set<int>{0, 1};
+    EXPECT_EQ(during, (std::vector<std::pair<std::string, std::set<int>>>{{"Do not turn off the power.", kinds}}));
+    std::vector<Expected> cleared;
+    for (const int kind : kinds) cleared.push_back({"PowerClearRequest", {kind}});
+    const int finish = machine().IndexOfCall("PostMessageA");
+    EXPECT_TRUE(MatchesSequence({machine().Calls().begin() + finish, machine().Calls().end()}, cleared));
+    int closed = -1;
+    for (std::size_t i = 0; i < machine().Calls().size(); ++i) {
+      const sim::CallRecord& r = machine().Calls()[i];
+      if (r.name == "CloseHandle" && r.args[0] == sim::Arg("PowerRequest")) closed = static_cast<int>(i);
+    }
+    EXPECT_GT(closed, machine().IndexOfCall("PowerClearRequest"));
+    EXPECT_LT(closed, machine().IndexOfCall("CreateProcessA", machine().IndexOfCall("KillTimer", finish + 1) + 1));
+    EXPECT_EQ(machine().CountCalls("PowerCreateRequest"), 1);
+    EXPECT_LT(machine().IndexOfCall("PowerCreateRequest"), machine().IndexOfCall("SetWindowsHookExA"));
+    EXPECT_FALSE(machine().power.requestHeldAtProcessEnd);
+  });
 }
 
 // A log-off agreed to before the flash restores the power settings; when Windows then calls the
