@@ -75,7 +75,7 @@ void PrepareCrashRestore() { g_restore.power = win::ResolvePowerRestoreCalls(); 
 void SetCrashRestorePolicies(const SavedPowerPolicies& saved) {
   if (!saved.saved) return;
   g_restore.policiesSaved.store(false, std::memory_order_release);
-  g_restore.savedPolicies = saved.policies;
+  g_restore.savedPolicies = saved;
   g_restore.policiesSaved.store(true, std::memory_order_release);
 }
 

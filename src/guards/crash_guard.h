@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <type_traits>
 
 #include "guards/power_guard.h"
 #include "platform/services.h"
@@ -16,12 +17,13 @@ namespace guards {
 // lock is taken: the crash path then neither allocates nor loads anything. Written on the UI
 // thread; `policiesSaved` is published last, so a crash that sees it set sees the copy.
 struct CrashRestore {
-  // The legacy global power policy: the six saved button and lid policies and the calls that
-  // put them back.
+  // The calls that put the legacy global policy back, and the save's copy: the six button and
+  // lid policies and the active scheme's settings, all plain values.
   win::PowerRestoreCalls power;
-  ButtonAndLidPolicies savedPolicies{};
+  SavedPowerPolicies savedPolicies{};
   std::atomic<bool> policiesSaved{false};
 };
+static_assert(std::is_trivially_copyable_v<SavedPowerPolicies>, "copied in whole, read by a crash as it is");
 
 // Installed first at start-up, and kept to the end of the run: an error mode that opens no box,
 // Windows Error Reporting without its UI, no ghost in place of a window that stopped answering,

@@ -17,11 +17,33 @@ inline constexpr int kButtonAndLidPolicies = 6;
 
 using ButtonAndLidPolicies = std::array<win::POWER_ACTION_POLICY, kButtonAndLidPolicies>;
 
+// From Vista on Windows acts on the power settings of the active scheme, not on the global
+// policy: the power button, the sleep button and the lid (buttons subgroup) and "allow sleep
+// states" (sleep subgroup), each with a value on mains (AC) and one on the battery (DC).
+inline constexpr int kGuardedSettings = 4;
+inline constexpr int kPowerSources = 2;  // AC, DC
+inline constexpr win::DWORD kSettingDoesNothing = 0;  // do nothing; no sleep state S1 to S3
+
+// What the save read of them, as plain values: a crash's restore uses them as they are. A
+// value that could not be read is neither written nor restored.
+struct SavedSettingValue {
+  win::DWORD value = 0;
+  bool read = false;
+};
+struct SavedPowerSettings {
+  win::GUID scheme{};
+  bool schemeRead = false;
+  std::array<std::array<SavedSettingValue, kPowerSources>, kGuardedSettings> values{};
+};
+
 // The copy that save-and-apply keeps for the restore. Until a save has stored it, a restore
 // has nothing to put back and writes nothing.
 struct SavedPowerPolicies {
   ButtonAndLidPolicies policies{};
   bool saved = false;
+  SavedPowerSettings settings{};
+  // The global policy with the six on "do nothing" was written: from then on something is on.
+  bool applied = false;
 };
 
 // PowerButtonAc, PowerButtonDc, SleepButtonAc, SleepButtonDc, LidCloseAc, LidCloseDc.
@@ -45,14 +67,19 @@ struct GuardOutcome {
 };
 // Mode kPowerSaveAndApply or kPowerRestore, telling nobody; a failing step changes nothing more.
 GuardOutcome ApplyPowerScheme(int mode, SavedPowerPolicies& saved);
+// After a session end that was agreed to (and the policies restored for it) is called off: the
+// buttons, the lid and sleep do nothing again, from the copies of the save, which stay as they
+// were. Fails with the save's message.
+GuardOutcome LockPowerAgain(SavedPowerPolicies& saved);
 // Tells a guard's failure in a box owned by `owner`. While the input lock is installed no click
 // or key could close that box, and the window's thread would wait in it for ever: the text then
 // goes to the debugger output only, and the finish (which restores once more after removing the
 // lock) tells what is still wrong.
 void TellPowerFailure(win::HWND owner, ui::TextId failure);
-// For a crash: puts the saved six back through calls looked up beforehand, and says nothing.
-// It allocates nothing and loads nothing; a call that cannot be had is a restore left undone.
-void RestorePowerSilently(const win::PowerRestoreCalls& calls, const ButtonAndLidPolicies& saved);
+// For a crash: puts the saved copy back, if there is one (the settings of the active scheme, then
+// the six through calls looked up beforehand), and says nothing. It allocates nothing and loads
+// nothing; a call that cannot be had is a restore left undone.
+void RestorePowerSilently(const win::PowerRestoreCalls& calls, const SavedPowerPolicies& saved);
 // ApplyPowerScheme, then TellPowerFailure on a failure; true on success.
 bool PowerSchemeGuard(int mode, SavedPowerPolicies& saved, win::HWND owner);
 

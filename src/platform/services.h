@@ -199,5 +199,28 @@ struct PowerRestoreCalls {
   BOOLEAN(BIOSUPDATE_CALLBACK* setActivePwrScheme)(UINT scheme, GLOBAL_POWER_POLICY* globalPolicy, void* powerPolicy) = nullptr;
 };
 PowerRestoreCalls ResolvePowerRestoreCalls();
+// The power settings of a scheme (Vista and later). Each returns a Win32 error code,
+// ERROR_SUCCESS when it succeeded. A value is read and written in the scheme's store; it is in
+// force once PowerSetActiveScheme has made that scheme the active one.
+DWORD PowerGetActiveScheme(HKEY userRootPowerKey, GUID** activeScheme);  // free it with LocalFree
+DWORD PowerReadACValueIndex(HKEY rootPowerKey, const GUID* scheme, const GUID* subgroup, const GUID* setting,
+                            DWORD* value);
+DWORD PowerReadDCValueIndex(HKEY rootPowerKey, const GUID* scheme, const GUID* subgroup, const GUID* setting,
+                            DWORD* value);
+DWORD PowerWriteACValueIndex(HKEY rootPowerKey, const GUID* scheme, const GUID* subgroup, const GUID* setting,
+                             DWORD value);
+DWORD PowerWriteDCValueIndex(HKEY rootPowerKey, const GUID* scheme, const GUID* subgroup, const GUID* setting,
+                             DWORD value);
+DWORD PowerSetActiveScheme(HKEY userRootPowerKey, const GUID* scheme);
+void* LocalFree(void* memory);
+
+// --- power supply and power requests (kernel32) -----------------------------------------
+BOOL GetSystemPowerStatus(SYSTEM_POWER_STATUS* status);
+// PowerCreateRequest with a REASON_CONTEXT of a simple reason string; null on failure. The
+// request is a kernel handle (CloseHandle). Windows 7 and later: elsewhere it fails with
+// ERROR_PROC_NOT_FOUND.
+HANDLE PowerCreateRequest(const char16_t* simpleReason);
+BOOL PowerSetRequest(HANDLE request, int requestType);
+BOOL PowerClearRequest(HANDLE request, int requestType);
 
 }  // namespace win

@@ -157,6 +157,26 @@ struct GLOBAL_POWER_POLICY {
   bool operator==(const GLOBAL_POWER_POLICY&) const = default;
 };
 
+// A GUID, laid out as Windows' (checked in win32/seam_check.cpp). Power schemes, their
+// subgroups and their settings are named by GUIDs.
+struct GUID {
+  DWORD Data1 = 0;
+  WORD Data2 = 0;
+  WORD Data3 = 0;
+  BYTE Data4[8] = {};
+  bool operator==(const GUID&) const = default;
+};
+
+// What GetSystemPowerStatus reports about the power supply, laid out as in <winbase.h>.
+struct SYSTEM_POWER_STATUS {
+  BYTE ACLineStatus = 0;        // 0 offline, 1 online, 255 unknown
+  BYTE BatteryFlag = 0;         // bits: 1 high, 2 low, 4 critical, 8 charging, 128 no battery; 255 unknown
+  BYTE BatteryLifePercent = 0;  // 0 to 100, 255 unknown
+  BYTE SystemStatusFlag = 0;
+  DWORD BatteryLifeTime = 0;
+  DWORD BatteryFullLifeTime = 0;
+};
+
 // COM objects of WMI, reached through the services in services.h. Each kind is its own type;
 // all of them are released with ComRelease.
 struct IUnknown_ {};
@@ -243,6 +263,13 @@ inline constexpr std::size_t MAX_PATH = 260;
   X(ES_CONTINUOUS, DWORD, 0x80000000)                                                              \
   X(ES_SYSTEM_REQUIRED, DWORD, 0x00000001)                                                        \
   X(ES_DISPLAY_REQUIRED, DWORD, 0x00000002)                                                       \
+  X(AC_LINE_ONLINE, BYTE, 0x01)                                                                   \
+  X(BATTERY_FLAG_NO_BATTERY, BYTE, 0x80)                                                          \
+  X(BATTERY_FLAG_UNKNOWN, BYTE, 0xFF)                                                             \
+  X(BATTERY_PERCENTAGE_UNKNOWN, BYTE, 0xFF)                                                       \
+  X(PowerRequestDisplayRequired, int, 0)                                                          \
+  X(PowerRequestSystemRequired, int, 1)                                                           \
+  X(PowerRequestExecutionRequired, int, 3)                                                        \
   /* hooks */                                                                                     \
   X(WH_KEYBOARD_LL, int, 13)                                                                      \
   X(WH_MOUSE_LL, int, 14)                                                                         \

@@ -79,6 +79,10 @@ constexpr std::array kCatalogue{
     TextEntry{StatusUpdating, "Updating now. Approximately 3 minutes to completion.",
               "업데이트 수행중입니다. 완료까지는 약 3분정도 소요 됩니다.", SystemLanguage},
     TextEntry{MsgFlashToolNotStarted, "Cannot excute WinFlash64.exe", nullptr, SystemLanguage},
+    TextEntry{StatusNoAcPower, "Connect the AC adapter to update BIOS.",
+              "BIOS 업데이트를 하려면 AC 어댑터를 연결하십시오.", SystemLanguage},
+    TextEntry{StatusBatteryLow, "Charge the battery to 25% or more to update BIOS.",
+              "BIOS 업데이트를 하려면 배터리를 25% 이상 충전하십시오.", SystemLanguage},
     TextEntry{ShutdownBlockReason, "Do not turn off the power.",
               "BIOS 업데이트 작업이 진행 중일 때에는 절대로 전원을 끄지 마십시오.", SystemLanguage},
 };

@@ -34,6 +34,9 @@ enum class TextId {
   StatusChecking,
   StatusUpdating,
   MsgFlashToolNotStarted,
+  // Refusals before the flash: a flash that the battery cannot carry to its end bricks the machine.
+  StatusNoAcPower,
+  StatusBatteryLow,
   // Why the session may not end now: the warning the background picture of the language shows.
   ShutdownBlockReason,
 };

@@ -29,6 +29,7 @@ const win::MessageMapEntry<CBiosUpdateDlg> CBiosUpdateDlg::kMessageMap[] = {
     {win::WM_QUERYDRAGICON, &CBiosUpdateDlg::OnQueryDragIcon},
     {win::WM_TIMER, &CBiosUpdateDlg::OnTimer},
     {win::WM_QUERYENDSESSION, &CBiosUpdateDlg::OnQueryEndSession},
+    {win::WM_ENDSESSION, &CBiosUpdateDlg::OnEndSession},
     {win::WM_PAINT, &CBiosUpdateDlg::OnPaint},
     {win::WM_CTLCOLORDLG, &CBiosUpdateDlg::OnCtlColor},
     {win::WM_DESTROY, &CBiosUpdateDlg::OnDestroy},
@@ -64,7 +65,9 @@ win::BOOL CBiosUpdateDlg::OnInitDialog() {
   guards::SetCrashRestorePolicies(m_savedPolicies);
   if (!applied) {
     // The guard has said what failed. Nothing else is locked yet; without this the window
-    // would wait for ever with nothing to end it.
+    // would wait for ever with nothing to end it. The global policy may be on "do nothing"
+    // already when the power settings failed after it: that goes back first.
+    if (m_savedPolicies.applied) guards::PowerSchemeGuard(guards::kPowerRestore, m_savedPolicies, m_hWnd);
     QuitAfterCleanUp();
     return win::FALSE;
   }
@@ -248,7 +251,21 @@ win::LRESULT CBiosUpdateDlg::OnQueryEndSession(win::WPARAM, win::LPARAM lParam) 
   }
   if ((lParam & win::ENDSESSION_CLOSEAPP) != 0) return win::FALSE;
   guards::PowerSchemeGuard(guards::kPowerRestore, m_savedPolicies, m_hWnd);
+  m_sessionEndAgreed = true;
   return win::TRUE;
+}
+
+// A session end agreed to above and then called off (another program refused, or the user chose
+// Cancel) goes on with the update: the buttons, the lid and sleep must do nothing again. After
+// the finish nothing is locked any more, and an end that goes ahead (wParam TRUE) changes nothing.
+win::LRESULT CBiosUpdateDlg::OnEndSession(win::WPARAM ending, win::LPARAM lParam) {
+  const bool calledOff = ending == win::FALSE && m_sessionEndAgreed;
+  m_sessionEndAgreed = false;
+  if (calledOff && !m_finished) {
+    const guards::GuardOutcome relocked = guards::LockPowerAgain(m_savedPolicies);
+    if (relocked.failure) guards::TellPowerFailure(m_hWnd, *relocked.failure);
+  }
+  return DefaultHandling(win::WM_ENDSESSION, ending, lParam);
 }
 
 win::LRESULT CBiosUpdateDlg::OnPaint(win::WPARAM wParam, win::LPARAM lParam) {

@@ -65,6 +65,7 @@ class CBiosUpdateDlg : public win::CDialog {
   win::LRESULT OnQueryDragIcon(win::WPARAM wParam, win::LPARAM lParam);
   win::LRESULT OnTimer(win::WPARAM wParam, win::LPARAM lParam);
   win::LRESULT OnQueryEndSession(win::WPARAM wParam, win::LPARAM lParam);
+  win::LRESULT OnEndSession(win::WPARAM wParam, win::LPARAM lParam);
   win::LRESULT OnPaint(win::WPARAM wParam, win::LPARAM lParam);
   win::LRESULT OnCtlColor(win::WPARAM wParam, win::LPARAM lParam);
   win::LRESULT OnDestroy(win::WPARAM wParam, win::LPARAM lParam);
@@ -96,6 +97,8 @@ class CBiosUpdateDlg : public win::CDialog {
   win::CBrush m_backgroundBrush;
   ui::FramePictures m_pictures;
   bool m_finished = false;
+  // The last end-of-session query was agreed to, and its WM_ENDSESSION has not come yet.
+  bool m_sessionEndAgreed = false;
   std::atomic<bool> m_flashToolRunning{false};
   // The reason was asked for during this run of the flash tool, and Windows took it.
   bool m_blockReasonAsked = false;

@@ -3,6 +3,7 @@
 #include "app/working_folder.h"
 #include "guards/crash_guard.h"
 #include "guards/input_lock.h"
+#include "guards/power_supply.h"
 #include "platform/handle.h"
 #include "platform/services.h"
 #include "ui/message_box.h"
@@ -123,6 +124,12 @@ void CHWDriverDownloadThread::RunUpdateSequence() {
   ShowStatus(Text(ui::TextId::StatusChecking));
   Wait(kStepPauseMs);
   Wait(kStepPauseMs);
+  // The supply as close to the flash as the schedule allows: an adapter pulled out during the
+  // checks counts.
+  if (const std::optional<ui::TextId> refusal = guards::CheckPowerSupply()) {
+    Refuse(Text(*refusal), kPowerRefusalPauseMs);
+    return;
+  }
   ShowStatus(Text(ui::TextId::StatusUpdating));
   // The tool's paths are named before the pause, so that it starts on time. A folder that
   // cannot be named is a tool that cannot be started.

@@ -18,6 +18,7 @@ inline constexpr win::DWORD kLoadingDelayMs = 2000;
 inline constexpr win::DWORD kStepPauseMs = 2000;
 inline constexpr win::DWORD kRefusalPauseMs = 3000;       // capsule missing, wrong model
 inline constexpr win::DWORD kVersionRefusalPauseMs = 5000;  // newer, same
+inline constexpr win::DWORD kPowerRefusalPauseMs = 5000;    // no mains power, battery low
 inline constexpr win::DWORD kBeforeFlashPauseMs = 1000;
 inline constexpr int kFinishPostAttempts = 10;
 inline constexpr win::DWORD kFinishRetryPauseMs = 100;

@@ -72,18 +72,25 @@ class FaultSweep : public SimTest, public ::testing::WithParamInterface<Scenario
     if (!(machine().power.policy == original_) && !(machine().power.policy == RestoredPolicy(original_))) {
       problem("power policy left changed");
     }
+    // What Windows 10 and 11 obey: the settings in force and those stored in each scheme.
+    if (machine().power.inForce != originalSettings_) problem("power settings in force left changed");
+    if (machine().power.schemes != originalSchemes_) problem("power settings stored left changed");
+    if (machine().power.SchemesNotFreed() != 0) problem("active scheme not freed");
+    if (machine().power.requestHeldAtProcessEnd) problem("power request left to the end of the process");
     // A hook whose removal the system refused goes with the process, which ends right after.
     if (machine().hooks.leftAtProcessEnd != 0 && failing != "UnhookWindowsHookEx") problem("hook left installed");
     // The request to keep the machine on belongs to the window's thread, which ends with the
     // process right after a drop the system refused.
     if (machine().power.awakeAtProcessEnd && failing != "SetThreadExecutionState") problem("kept awake after the run");
-    // While the buttons did nothing, the machine was kept awake (unless the request failed).
+    // While the buttons did nothing, the machine was kept awake (unless the request failed). A
+    // save-and-apply that failed half-way is undone before anything else is locked: nothing ran
+    // that needed the machine awake.
     bool buttonsOff = false;
     for (const sim::PolicyWrite& w : machine().power.Writes()) {
       buttonsOff = buttonsOff || w.policy.user.PowerButtonAc.Action == win::PowerActionNone;
     }
     const auto& awake = machine().power.ExecutionStateChanges();
-    if (buttonsOff && failing != "SetThreadExecutionState" &&
+    if (buttonsOff && machine().hooks.everInstalled > 0 && failing != "SetThreadExecutionState" &&
         (awake.empty() || awake.front().state != 0x80000003u || awake.front().atMs > machine().power.Writes().front().atMs)) {
       problem("not kept awake from the save-and-apply");
     }
@@ -118,6 +125,8 @@ class FaultSweep : public SimTest, public ::testing::WithParamInterface<Scenario
   }
 
   win::GLOBAL_POWER_POLICY original_ = sim::Power::TypicalPolicy();
+  sim::PowerSettings originalSettings_ = sim::Power().inForce;
+  std::map<std::string, sim::PowerSettings> originalSchemes_ = sim::Power().schemes;
 };
 
 TEST_P(FaultSweep, EveryFailureOfEveryCallIsSurvived) {

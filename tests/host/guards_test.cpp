@@ -131,6 +131,44 @@ TEST_F(PowerGuardTest, SaveThenTwoRestoresReadTheSchemeAnewAndWriteTheSameCopy) 
   EXPECT_EQ(writes[2].policy.user.GlobalFlags, 0x77u);
 }
 
+// The power settings' failures are told with the box of the legacy step they belong to.
+TEST_F(PowerGuardTest, PowerSettingsThatFailAreToldWithTheBoxOfTheirStep) {
+  const struct {
+    const char* call;
+    int mode;
+    const char* message;
+  } cases[] = {{"PowerSetActiveScheme", 100, "SAVE SetActivePwrScheme Error"},
+               {"PowerWriteDCValueIndex", 100, "SAVE SetActivePwrScheme Error"},
+               {"PowerSetActiveScheme", 101, "RESTORE SetActivePwrScheme Error"},
+               {"PowerWriteACValueIndex", 101, "RESTORE SetActivePwrScheme Error"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.call) + " in mode " + std::to_string(c.mode));
+    SetUp();
+    guards::SavedPowerPolicies saved;
+    if (c.mode == guards::kPowerRestore) {
+      ASSERT_TRUE(Guard(guards::kPowerSaveAndApply, saved));
+    }
+    machine().FailCall(c.call);
+    EXPECT_FALSE(Guard(c.mode, saved));
+    ASSERT_EQ(machine().windows.MessageBoxes().size(), 1u);
+    EXPECT_EQ(machine().windows.MessageBoxes()[0].text, c.message);
+  }
+}
+
+// A value that could not be read is neither written nor restored; the others are.
+TEST_F(PowerGuardTest, SettingThatCannotBeReadIsLeftAlone) {
+  const std::string powerButton = "4f971e89-eebd-4455-a8de-9e59040e7347/7648efa3-dd9c-4e3e-b566-50f929386280";
+  machine().FailCall("PowerReadACValueIndex");  // the first: the power button on mains
+  guards::SavedPowerPolicies saved;
+  ASSERT_TRUE(Guard(guards::kPowerSaveAndApply, saved));
+  EXPECT_EQ(machine().power.inForce[powerButton], (sim::SettingValues{3, 0}));
+  machine().power.inForce[powerButton].ac = 4;
+  machine().power.schemes["381b4222-f694-41f0-9685-ff5bb260df2e"][powerButton].ac = 4;
+  ASSERT_TRUE(Guard(guards::kPowerRestore, saved));
+  EXPECT_EQ(machine().power.inForce[powerButton], (sim::SettingValues{4, 1}));
+  EXPECT_EQ(machine().CountCalls("PowerWriteACValueIndex"), 6);
+}
+
 TEST_F(PowerGuardTest, FailedApplyStillKeepsTheCopyForTheRestore) {
   guards::SavedPowerPolicies saved;
   machine().FailCall("SetActivePwrScheme");

@@ -67,6 +67,10 @@ const TextRow kTexts[] = {
     {TextId::StatusUpdating, "Updating now. Approximately 3 minutes to completion.",
      "\xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE \xBC\xF6\xC7\xE0\xC1\xDF\xC0\xD4\xB4\xCF\xB4\xD9. \xBF\xCF\xB7\xE1\xB1\xEE\xC1\xF6\xB4\xC2 \xBE\xE0 3\xBA\xD0\xC1\xA4\xB5\xB5 \xBC\xD2\xBF\xE4 \xB5\xCB\xB4\xCF\xB4\xD9."},
     {TextId::MsgFlashToolNotStarted, "Cannot excute WinFlash64.exe", nullptr},
+    {TextId::StatusNoAcPower, "Connect the AC adapter to update BIOS.",
+     "BIOS \xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE\xB8\xA6 \xC7\xCF\xB7\xC1\xB8\xE9 AC \xBE\xEE\xB4\xF0\xC5\xCD\xB8\xA6 \xBF\xAC\xB0\xE1\xC7\xCF\xBD\xCA\xBD\xC3\xBF\xC0."},
+    {TextId::StatusBatteryLow, "Charge the battery to 25% or more to update BIOS.",
+     "BIOS \xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE\xB8\xA6 \xC7\xCF\xB7\xC1\xB8\xE9 \xB9\xE8\xC5\xCD\xB8\xAE\xB8\xA6 25% \xC0\xCC\xBB\xF3 \xC3\xE6\xC0\xFC\xC7\xCF\xBD\xCA\xBD\xC3\xBF\xC0."},
 };
 
 // The debugger's lines: one wording whatever the language.
@@ -89,6 +93,13 @@ TEST_F(TextsTest, EveryTextIsShownByteForByteInTheSystemsLanguage) {
     }
     for (const auto& [id, line] : kDebugLines) EXPECT_STREQ(ui::DebugLine(id), line);
   }
+}
+
+// The power-supply refusals, counted in code page 949 bytes.
+TEST_F(TextsTest, PowerSupplyRefusalsHaveTheirKoreanLengths) {
+  SetKorean();
+  EXPECT_EQ(std::string(ui::UiText(TextId::StatusNoAcPower)).size(), 48u);
+  EXPECT_EQ(std::string(ui::UiText(TextId::StatusBatteryLow)).size(), 54u);
 }
 
 // The language and the locale are separate settings: the security message follows the

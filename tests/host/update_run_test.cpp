@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,8 @@ class UpdateRunTest : public SimTest {
     machine().processes.StartByUser(kCompanionPath);
     machine().processes.flashTool.runMs = kFlashRunMs;
     originalPolicy_ = machine().power.policy;
+    originalSettings_ = machine().power.inForce;
+    originalStored_ = machine().power.schemes;
   }
 
   // Answers the question Yes, then the boxes that follow as the test scripted them.
@@ -83,6 +87,7 @@ class UpdateRunTest : public SimTest {
     EXPECT_EQ(machine().files.CurrentDirectory(), "C:\\Users\\User\\Downloads");
     EXPECT_EQ(machine().gdi.LiveTotal(), 0);
     ExpectKeptAwakeFromSaveToRestore();
+    ExpectSettingsBack();
   }
 
   // The request to keep the system and the display on comes right after the save-and-apply and
@@ -110,7 +115,17 @@ class UpdateRunTest : public SimTest {
     EXPECT_EQ(power.back().timeMs, power[power.size() - 2].timeMs) << "until the restore";
   }
 
+  // The power settings as Windows 10 and 11 obey them: the same values in force and stored in
+  // each scheme after the run as before it, and the scheme handed out given back.
+  void ExpectSettingsBack() const {
+    EXPECT_EQ(machine().power.inForce, originalSettings_);
+    EXPECT_EQ(machine().power.schemes, originalStored_);
+    EXPECT_EQ(machine().power.SchemesNotFreed(), 0);
+  }
+
   win::GLOBAL_POWER_POLICY originalPolicy_;
+  sim::PowerSettings originalSettings_;
+  std::map<std::string, sim::PowerSettings> originalStored_;
 };
 
 // ----- every verdict, with its texts at their times -----
@@ -159,6 +174,63 @@ INSTANTIATE_TEST_SUITE_P(
                       VerdictCase{"SixCharactersHaveNoRevision", u"47K31R", TextId::StatusWrongModel, 7000, 10000, false},
                       VerdictCase{"NullVersion", std::nullopt, TextId::StatusWrongModel, 7000, 10000, false}),
     kByName);
+
+// ----- the power supply, read after the checks and before the tool starts -----
+
+struct SupplyCase {
+  const char* name;
+  win::BYTE acLine, batteryFlag, percent;
+  bool statusFails;
+  std::optional<TextId> refusal;  // none: flashed
+};
+
+std::ostream& operator<<(std::ostream& os, const SupplyCase& c) { return os << c.name; }
+
+class PowerSupply : public UpdateRunTest, public ::testing::WithParamInterface<SupplyCase> {};
+
+// A refusal ends as the others do: marker, its text at 11 s, 5 s to read it, the quit timer and
+// the finish without restart; nothing is flashed and the machine is as it was.
+TEST_P(PowerSupply, DecidesWhetherTheFlashMayStart) {
+  const SupplyCase& c = GetParam();
+  machine().power.supply = {c.acLine, c.batteryFlag, c.percent, 0, 0, 0};
+  if (c.statusFails) machine().FailCall("GetSystemPowerStatus");
+  Ended(RunWithBios(u"47K31RA9"));
+  EXPECT_EQ(machine().processes.Flashes().size(), c.refusal ? 0u : 1u);
+  EXPECT_EQ(machine().processes.RestartRequests().size(), c.refusal ? 0u : 1u);
+  EXPECT_TRUE(MarkerWritten());
+  if (c.refusal) {
+    EXPECT_EQ(ShownAt(*c.refusal), 11000u);
+    EXPECT_FALSE(ShownAt(TextId::StatusUpdating).has_value());
+    EXPECT_TRUE(MatchesSequence({machine().Calls().begin() + machine().IndexOfCall("GetSystemPowerStatus"), machine().Calls().end()},
+                                {{"RegSetValueExA"}, At(kWorkerStartMs + 16000, {"SetTimer", {kQuitTimer, 3000}}), {"PostMessageA", {kFinish, 0}}},
+                                {"RegSetValueExA", "SetTimer", "PostMessageA"}));
+  }
+  ExpectMachineRestored();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Supplies, PowerSupply,
+    ::testing::Values(SupplyCase{"OnBattery", 0, 0x01, 90, false, TextId::StatusNoAcPower},
+                      SupplyCase{"AcLineUnknown", 255, 0x80, 255, false, TextId::StatusNoAcPower},
+                      SupplyCase{"StatusCallFails", 1, 0x80, 100, true, TextId::StatusNoAcPower},
+                      SupplyCase{"MainsAt24", 1, 0x02 | 0x08, 24, false, TextId::StatusBatteryLow},
+                      SupplyCase{"MainsAt25", 1, 0x08, 25, false, std::nullopt},
+                      SupplyCase{"MainsAt100", 1, 0x01, 100, false, std::nullopt},
+                      SupplyCase{"NoBatteryLevelUnknown", 1, 0x80, 255, false, std::nullopt},
+                      SupplyCase{"NoBatteryBesideOtherBits", 1, 0x80 | 0x08, 0, false, std::nullopt},
+                      SupplyCase{"LevelUnknown", 1, 0x01, 255, false, TextId::StatusBatteryLow},
+                      SupplyCase{"LevelOutOfRange", 1, 0x01, 200, false, TextId::StatusBatteryLow},
+                      // 255 is "unknown", not every flag at once: it does not say "no battery".
+                      SupplyCase{"FlagUnknownLevelUnknown", 1, 255, 255, false, TextId::StatusBatteryLow},
+                      SupplyCase{"FlagUnknownLevelKnown", 1, 255, 60, false, std::nullopt}),
+    kByName);
+
+TEST_F(UpdateRunTest, PowerSupplyRefusalIsShownInKorean) {
+  SetKorean();
+  machine().power.supply.ACLineStatus = 0;
+  RunWithBios(u"47K31RA9");
+  EXPECT_EQ(TextsInOrder().back(), "BIOS \xBE\xF7\xB5\xA5\xC0\xCC\xC6\xAE\xB8\xA6 \xC7\xCF\xB7\xC1\xB8\xE9 AC \xBE\xEE\xB4\xF0\xC5\xCD\xB8\xA6 \xBF\xAC\xB0\xE1\xC7\xCF\xBD\xCA\xBD\xC3\xBF\xC0.");
+}
 
 TEST_F(UpdateRunTest, StatusTextsFollowEachOtherInTheirOrder) {
   RunWithBios(u"47K31RA9");
@@ -298,10 +370,13 @@ TEST_F(UpdateRunTest, UpdaterThatCrashesWaitsForTheToolThenLeavesNoBoxNoHookAndI
       after.push_back(r->name + (r->name == "SetActivePwrScheme" ? " " + r->Text() : std::string()));
       if (r->name == "TerminateProcess") break;
     }
-    std::vector<std::string> expected = {"UnhookWindowsHookEx", "UnhookWindowsHookEx", "ReadGlobalPwrPolicy",
-                                         "GetActivePwrScheme", "SetActivePwrScheme 1 1 0", "TerminateProcess"};
+    std::vector<std::string> expected{"UnhookWindowsHookEx", "UnhookWindowsHookEx"};
+    for (int setting = 0; setting < 4; ++setting) expected.insert(expected.end(), {"PowerWriteACValueIndex", "PowerWriteDCValueIndex"});
+    expected.insert(expected.end(), {"PowerSetActiveScheme", "ReadGlobalPwrPolicy", "GetActivePwrScheme",
+                                     "SetActivePwrScheme 1 1 0", "TerminateProcess"});
     if (duringFlash) expected.insert(expected.begin(), "WaitForSingleObject");
     EXPECT_EQ(after, expected);
+    EXPECT_EQ(machine().power.inForce, originalSettings_);
     if (!duringFlash) continue;
     EXPECT_EQ(result.endedAtMs, kFlashEndMs);
     EXPECT_EQ(machine().power.Writes()[1].atMs, kFlashEndMs);
@@ -311,6 +386,99 @@ TEST_F(UpdateRunTest, UpdaterThatCrashesWaitsForTheToolThenLeavesNoBoxNoHookAndI
       EXPECT_TRUE(outcome.swallowed) << outcome.event.message << " at " << outcome.event.atMs;
     }
   }
+}
+
+// What a person does on Windows 10 or 11 while the firmware is written: press the power or
+// the sleep button, close the lid, or choose Sleep from a power menu. Windows answers each by the
+// setting of the active scheme in force, not by the global policy. Each does nothing during the
+// flash, and the same press works again after the run.
+TEST_F(UpdateRunTest, ButtonsLidAndAChosenSleepDoNothingWhileTheFirmwareIsWritten) {
+  using Outcome = sim::PowerOutcome;
+  const auto pressAll = [] {
+    return std::vector<Outcome>{machine().power.PressPowerButton(), machine().power.PressSleepButton(),
+                                machine().power.CloseLid(), machine().power.ChooseSleep()};
+  };
+  EXPECT_EQ(pressAll(), (std::vector<Outcome>{Outcome::ShutDown, Outcome::Sleep, Outcome::Sleep, Outcome::Sleep}));
+  std::vector<Outcome> during;
+  machine().processes.flashTool.onStart = [&](sim::SimProcess&) { during = pressAll(); };
+  Ended(RunWithBios(u"47K31RA9"));
+  EXPECT_EQ(during, std::vector<Outcome>(4, Outcome::Nothing));
+  EXPECT_EQ(pressAll(), (std::vector<Outcome>{Outcome::ShutDown, Outcome::Sleep, Outcome::Sleep, Outcome::Sleep}));
+  ExpectMachineRestored();
+
+  // On the battery the flash is refused; until the finish the settings for the battery did
+  // nothing as well.
+  SetUp();
+  machine().power.supply.ACLineStatus = 0;
+  RunWithBios(u"47K31RA9");
+  ASSERT_EQ(machine().power.Activations().size(), 2u);
+  const sim::PowerSettings& locked = machine().power.Activations()[0].inForce;
+  int off = 0;
+  for (const auto& [key, values] : locked) off += values == sim::SettingValues{0, 0} ? 1 : 0;
+  EXPECT_EQ(off, 4);  // the four guarded settings, the idle time left alone
+  EXPECT_EQ(locked.size(), originalSettings_.size());
+  ExpectMachineRestored();
+}
+
+// Beside the execution state, a power request with its reason (which powercfg /requests shows)
+// holds the display and the system on from the lock to the finish, the process too where
+// Windows knows that kind (not on Windows 7, which refuses only that one), and each kind set is
+// cleared and the request closed before the restart.
+TEST_F(UpdateRunTest, PowerRequestWithItsReasonHoldsFromTheLockToTheFinish) {
+  OnFreshMachines({true, false}, [&](bool knowsExecutionRequired) {
+    machine().power.knowsExecutionRequired = knowsExecutionRequired;
+    std::vector<std::pair<std::string, std::set<int>>> during;
+    machine().processes.flashTool.onStart = [&](sim::SimProcess&) {
+      for (const auto& [handle, request] : machine().power.OpenRequests()) during.emplace_back(request.reason, request.types);
+    };
+    Ended(RunWithBios(u"47K31RA9"));
+    const std::set<int> kinds = knowsExecutionRequired ? std::set<int>{0, 1, 3} : std::set<int>{0, 1};
+    EXPECT_EQ(during, (std::vector<std::pair<std::string, std::set<int>>>{{"Do not turn off the power.", kinds}}));
+    std::vector<Expected> cleared;
+    for (const int kind : kinds) cleared.push_back({"PowerClearRequest", {kind}});
+    const int finish = machine().IndexOfCall("PostMessageA");
+    EXPECT_TRUE(MatchesSequence({machine().Calls().begin() + finish, machine().Calls().end()}, cleared));
+    int closed = -1;
+    for (std::size_t i = 0; i < machine().Calls().size(); ++i) {
+      const sim::CallRecord& r = machine().Calls()[i];
+      if (r.name == "CloseHandle" && r.args[0] == sim::Arg("PowerRequest")) closed = static_cast<int>(i);
+    }
+    EXPECT_GT(closed, machine().IndexOfCall("PowerClearRequest"));
+    EXPECT_LT(closed, machine().IndexOfCall("CreateProcessA", machine().IndexOfCall("KillTimer", finish + 1) + 1));
+    EXPECT_EQ(machine().CountCalls("PowerCreateRequest"), 1);
+    EXPECT_LT(machine().IndexOfCall("PowerCreateRequest"), machine().IndexOfCall("SetWindowsHookExA"));
+    EXPECT_FALSE(machine().power.requestHeldAtProcessEnd);
+  });
+}
+
+// A log-off agreed to before the flash restores the power settings; when Windows then calls the
+// end off (WM_ENDSESSION FALSE: another program refused, or the user chose Cancel), the update
+// goes on and must be locked as before. An end that goes ahead changes nothing.
+TEST_F(UpdateRunTest, SessionEndCalledOffBeforeTheFlashPutsTheLockBack) {
+  OnFreshMachines({win::WPARAM{win::FALSE}, win::WPARAM{win::TRUE}}, [&](win::WPARAM ending) {
+    machine().windows.ScheduleMessage({12900, win::WM_QUERYENDSESSION, 0, 0, true, ending});
+    std::vector<sim::PowerOutcome> during;
+    win::DWORD legacyDuring = 99;
+    machine().processes.flashTool.onStart = [&](sim::SimProcess&) {
+      during = {machine().power.PressPowerButton(), machine().power.CloseLid(), machine().power.ChooseSleep()};
+      legacyDuring = machine().power.policy.user.PowerButtonAc.Action;
+    };
+    Ended(RunWithBios(u"47K31RA9"));
+    ASSERT_EQ(machine().windows.OutsideAnswers().size(), 1u);
+    EXPECT_EQ(machine().windows.OutsideAnswers()[0].result, win::TRUE);
+    std::vector<std::uint64_t> writes;
+    for (const sim::PolicyWrite& w : machine().power.Writes()) writes.push_back(w.atMs);
+    if (ending == win::FALSE) {
+      EXPECT_EQ(during, std::vector<sim::PowerOutcome>(3, sim::PowerOutcome::Nothing));
+      EXPECT_EQ(legacyDuring, win::PowerActionNone);
+      EXPECT_EQ(writes, (std::vector<std::uint64_t>{0, 12900, 12900, 18000}));
+    } else {
+      EXPECT_EQ(during, (std::vector<sim::PowerOutcome>{sim::PowerOutcome::ShutDown, sim::PowerOutcome::Sleep,
+                                                        sim::PowerOutcome::Sleep}));
+      EXPECT_EQ(writes, (std::vector<std::uint64_t>{0, 12900, 18000}));
+    }
+    ExpectMachineRestored();
+  });
 }
 
 // Slow steps on the worker (a busy disk, a slow registry) do not push the schedule back: every

@@ -294,6 +294,20 @@ brindle_running_count() { wine_driver process-count "$FIXTURE_BRINDLE"; }
 _fixtures_dmi_device() {
   printf '%s\n' 'P: /devices/virtual/dmi/id' 'E: SUBSYSTEM=dmi' 'A: bios_vendor=Test\n' \
     "A: bios_version=$1\\n"
+  [[ -n ${FIXTURE_MAINS_ONLINE:-} ]] && _fixtures_power_supply_devices
+  return 0
+}
+
+# With FIXTURE_MAINS_ONLINE (0 or 1) and FIXTURE_BATTERY_CHARGE_NOW set, also a mains adapter and
+# a battery of FIXTURE_BATTERY_CHARGE_FULL (default 4300000) under /sys/class/power_supply, which
+# Wine's GetSystemPowerStatus reads (online=0, charge 300000 of 4300000: ACLineStatus 0, 6 %).
+_fixtures_power_supply_devices() {
+  printf '\n%s\n' 'P: /devices/platform/ACPI0003:00/power_supply/AC'
+  printf '%s\n' 'E: SUBSYSTEM=power_supply' 'A: type=Mains\n' "A: online=$FIXTURE_MAINS_ONLINE\\n"
+  printf '\n%s\n' 'P: /devices/platform/PNP0C0A:00/power_supply/BAT0'
+  printf '%s\n' 'E: SUBSYSTEM=power_supply' 'A: type=Battery\n' 'A: present=1\n' \
+    "A: status=$( ((FIXTURE_MAINS_ONLINE)) && echo Charging || echo Discharging)\\n" \
+    "A: charge_now=$FIXTURE_BATTERY_CHARGE_NOW\\n" "A: charge_full=${FIXTURE_BATTERY_CHARGE_FULL:-4300000}\\n"
 }
 
 # umockdev-run offers its mock /sys only to the command it runs, and only while that runs.

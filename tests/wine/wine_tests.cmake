@@ -8,7 +8,7 @@ add_test(NAME wine.prefix_destroy COMMAND bash ${WINE_DIR}/fixture.sh destroy ${
 set_tests_properties(wine.prefix_create PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 120)
 set_tests_properties(wine.prefix_destroy PROPERTIES FIXTURES_CLEANUP wine_prefix TIMEOUT 60)
 
-foreach(check cleanup_mode update_mode_no korean_question second_instance fixtures_smoke update_run guards hardening input_lock screen)
+foreach(check cleanup_mode update_mode_no korean_question second_instance fixtures_smoke update_run power_supply guards hardening input_lock screen)
   add_test(NAME wine.${check}
     COMMAND bash ${WINE_DIR}/${check}.sh ${WINE_STATE} ${WIN64_DIR}/BIOSUpdate.exe ${WINTEST_EXE})
   set_tests_properties(wine.${check} PROPERTIES

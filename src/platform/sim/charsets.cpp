@@ -21,4 +21,11 @@ std::optional<std::string> Convert(std::string_view text, const char* from, cons
   return out;
 }
 
+std::string Utf8(const char16_t* wide) {
+  std::size_t count = 0;
+  while (wide[count] != 0) ++count;
+  const std::string_view bytes(reinterpret_cast<const char*>(wide), count * sizeof(char16_t));
+  return Convert(bytes, kWideCharset, kUtf8Charset).value_or("?");
+}
+
 }  // namespace sim

@@ -14,5 +14,7 @@ inline constexpr const char* kUtf8Charset = "UTF-8";      // what the tests read
 // The bytes `text` in charset `from` become in charset `to`; none when the C library cannot
 // convert all of them.
 std::optional<std::string> Convert(std::string_view text, const char* from, const char* to);
+// Windows' wide text, NUL-terminated, as a test reads it: UTF-8 ("?" when it cannot be converted).
+std::string Utf8(const char16_t* wide);
 
 }  // namespace sim

@@ -146,6 +146,8 @@ void Machine::CrashCurrentThread(win::DWORD exceptionCode) {
 
 void Machine::EndProcess() {
   scheduler_->EndProcess();
+  // What the process still held, seen before the system releases it.
+  power.EndProcess();
   // The system releases what a process held when it ends.
   ownMutexes_.clear();
   handles_.clear();
@@ -154,7 +156,6 @@ void Machine::EndProcess() {
   events.clear();
   windows.EndProcess();
   hooks.EndProcess();
-  power.EndProcess();
 }
 
 ProcessResult RunProcess(const std::string& arguments) {

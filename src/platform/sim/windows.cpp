@@ -218,7 +218,11 @@ void Windows::RunDueOutsideMessages(int thread) {
     if (first == windows_.end()) continue;
     const auto window = reinterpret_cast<win::HWND>(first->first);
     if (message.sent) {
-      outsideAnswers_.push_back({message, Deliver({window, message.message, message.wParam, message.lParam}, true)});
+      const win::LRESULT answer = Deliver({window, message.message, message.wParam, message.lParam}, true);
+      outsideAnswers_.push_back({message, answer});
+      if (message.message == win::WM_QUERYENDSESSION && answer != win::FALSE && message.endSession) {
+        Deliver({window, win::WM_ENDSESSION, *message.endSession, message.lParam}, true);
+      }
     } else {
       queues_[thread].posted.push_back({window, message.message, message.wParam, message.lParam});
     }
@@ -470,14 +474,6 @@ BOOL IsWindowEnabled(HWND window) {
 
 namespace {
 
-// The reason as a test reads it: UTF-8.
-std::string Utf8(const char16_t* wide) {
-  std::size_t count = 0;
-  while (wide[count] != 0) ++count;
-  const std::string_view bytes(reinterpret_cast<const char*>(wide), count * sizeof(char16_t));
-  return sim::Convert(bytes, sim::kWideCharset, sim::kUtf8Charset).value_or("?");
-}
-
 // Only the thread that made a window may give or take back its reason; Windows refuses the
 // call on any other thread.
 BOOL OnWindowsOwnThread(HWND window, const char* api) {
@@ -500,7 +496,7 @@ BOOL OnWindowsOwnThread(HWND window, const char* api) {
 }  // namespace
 
 BOOL ShutdownBlockReasonCreate(HWND window, const char16_t* reason) {
-  M().Log("ShutdownBlockReasonCreate", {reason != nullptr ? Utf8(reason) : std::string("(null)")});
+  M().Log("ShutdownBlockReasonCreate", {reason != nullptr ? sim::Utf8(reason) : std::string("(null)")});
   return OnWindowsOwnThread(window, "ShutdownBlockReasonCreate");
 }
 

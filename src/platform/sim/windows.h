@@ -77,6 +77,9 @@ struct OutsideMessage {
   win::WPARAM wParam = 0;
   win::LPARAM lParam = 0;
   bool sent = true;
+  // For WM_QUERYENDSESSION: when the window agrees, Windows then sends WM_ENDSESSION with this
+  // wParam (FALSE: the end was called off by another program or by the user). None: nothing follows.
+  std::optional<win::WPARAM> endSession = std::nullopt;
 };
 
 struct OutsideAnswer {

@@ -52,4 +52,47 @@ PowerRestoreCalls ResolvePowerRestoreCalls() {
   return calls;
 }
 
+// The power-setting functions are looked up once, at their first call (the save, before the
+// lock): a restore after a crash then calls through a pointer already at hand and allocates
+// nothing. Vista and later have them; elsewhere the call fails with ERROR_PROC_NOT_FOUND.
+#define BIOSUPDATE_POWRPROF_ONCE(name) \
+  static const auto function = PowrProfFunction<decltype(&::name)>(#name); \
+  if (function == nullptr) return ERROR_PROC_NOT_FOUND
+
+DWORD PowerGetActiveScheme(HKEY userRootPowerKey, GUID** activeScheme) {
+  BIOSUPDATE_POWRPROF_ONCE(PowerGetActiveScheme);
+  return function(win32::As<::HKEY>(userRootPowerKey), reinterpret_cast<::GUID**>(activeScheme));
+}
+
+DWORD PowerReadACValueIndex(HKEY root, const GUID* scheme, const GUID* subgroup, const GUID* setting, DWORD* value) {
+  BIOSUPDATE_POWRPROF_ONCE(PowerReadACValueIndex);
+  return function(win32::As<::HKEY>(root), reinterpret_cast<const ::GUID*>(scheme), reinterpret_cast<const ::GUID*>(subgroup),
+                  reinterpret_cast<const ::GUID*>(setting), reinterpret_cast<::DWORD*>(value));
+}
+
+DWORD PowerReadDCValueIndex(HKEY root, const GUID* scheme, const GUID* subgroup, const GUID* setting, DWORD* value) {
+  BIOSUPDATE_POWRPROF_ONCE(PowerReadDCValueIndex);
+  return function(win32::As<::HKEY>(root), reinterpret_cast<const ::GUID*>(scheme), reinterpret_cast<const ::GUID*>(subgroup),
+                  reinterpret_cast<const ::GUID*>(setting), reinterpret_cast<::DWORD*>(value));
+}
+
+DWORD PowerWriteACValueIndex(HKEY root, const GUID* scheme, const GUID* subgroup, const GUID* setting, DWORD value) {
+  BIOSUPDATE_POWRPROF_ONCE(PowerWriteACValueIndex);
+  return function(win32::As<::HKEY>(root), reinterpret_cast<const ::GUID*>(scheme), reinterpret_cast<const ::GUID*>(subgroup),
+                  reinterpret_cast<const ::GUID*>(setting), value);
+}
+
+DWORD PowerWriteDCValueIndex(HKEY root, const GUID* scheme, const GUID* subgroup, const GUID* setting, DWORD value) {
+  BIOSUPDATE_POWRPROF_ONCE(PowerWriteDCValueIndex);
+  return function(win32::As<::HKEY>(root), reinterpret_cast<const ::GUID*>(scheme), reinterpret_cast<const ::GUID*>(subgroup),
+                  reinterpret_cast<const ::GUID*>(setting), value);
+}
+
+DWORD PowerSetActiveScheme(HKEY userRootPowerKey, const GUID* scheme) {
+  BIOSUPDATE_POWRPROF_ONCE(PowerSetActiveScheme);
+  return function(win32::As<::HKEY>(userRootPowerKey), reinterpret_cast<const ::GUID*>(scheme));
+}
+
+#undef BIOSUPDATE_POWRPROF_ONCE
+
 }  // namespace win

@@ -166,6 +166,35 @@ HRESULT WerSetFlags(DWORD flags) {
 
 DWORD SetThreadExecutionState(DWORD flags) { return ::SetThreadExecutionState(flags); }
 
+BOOL GetSystemPowerStatus(SYSTEM_POWER_STATUS* status) {
+  return ::GetSystemPowerStatus(reinterpret_cast<::SYSTEM_POWER_STATUS*>(status));
+}
+
+void* LocalFree(void* memory) { return ::LocalFree(memory); }
+
+// Windows 7 and later: looked up, so that the program still starts where they are missing.
+HANDLE PowerCreateRequest(const char16_t* simpleReason) {
+  const auto function = win32::KernelFunction<decltype(&::PowerCreateRequest)>("PowerCreateRequest");
+  if (function == nullptr) return nullptr;
+  ::REASON_CONTEXT context{};
+  context.Version = POWER_REQUEST_CONTEXT_VERSION;
+  context.Flags = POWER_REQUEST_CONTEXT_SIMPLE_STRING;
+  // The call copies the text; it is not written to.
+  context.Reason.SimpleReasonString = const_cast<::LPWSTR>(reinterpret_cast<const wchar_t*>(simpleReason));
+  const ::HANDLE request = function(&context);
+  return request == INVALID_HANDLE_VALUE ? nullptr : As<HANDLE>(request);
+}
+
+BOOL PowerSetRequest(HANDLE request, int requestType) {
+  const auto function = win32::KernelFunction<decltype(&::PowerSetRequest)>("PowerSetRequest");
+  return function != nullptr ? function(As<::HANDLE>(request), static_cast<::POWER_REQUEST_TYPE>(requestType)) : FALSE;
+}
+
+BOOL PowerClearRequest(HANDLE request, int requestType) {
+  const auto function = win32::KernelFunction<decltype(&::PowerClearRequest)>("PowerClearRequest");
+  return function != nullptr ? function(As<::HANDLE>(request), static_cast<::POWER_REQUEST_TYPE>(requestType)) : FALSE;
+}
+
 // --- language and text ------------------------------------------------------------------
 
 LANGID GetSystemDefaultLangID() { return ::GetSystemDefaultLangID(); }
