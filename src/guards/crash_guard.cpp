@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "guards/bitlocker.h"
 #include "guards/input_lock.h"
 #include "platform/services.h"
 
@@ -23,6 +24,7 @@ std::atomic<bool> g_ending = false;
   }
   UnhookInputLockNow();
   if (const SavedPowerPolicies* saved = g_crashRestore.load(); saved != nullptr) RestorePowerSilently(*saved);
+  ResumeBitLockerAfterCrash();
   win::TerminateProcess(win::GetCurrentProcess(), exitCode);
   for (;;) win::Sleep(win::INFINITE);  // the system ends the process; nothing of it runs on
 }

@@ -78,6 +78,8 @@ constexpr std::array kCatalogue{
               "BIOS 업데이트하기 위한 상태를 점검중 입니다.", SystemLanguage},
     TextEntry{StatusUpdating, "Updating now. Approximately 3 minutes to completion.",
               "업데이트 수행중입니다. 완료까지는 약 3분정도 소요 됩니다.", SystemLanguage},
+    TextEntry{StatusBitLockerNotSuspended, "BitLocker could not be suspended. Suspend BitLocker, then update BIOS.",
+              "BitLocker를 일시 중단할 수 없습니다. BitLocker를 일시 중단한 후 BIOS를 업데이트하십시오.", SystemLanguage},
     TextEntry{MsgFlashToolNotStarted, "Cannot excute WinFlash64.exe", nullptr, SystemLanguage},
     TextEntry{ShutdownBlockReason, "Do not turn off the power.",
               "BIOS 업데이트 작업이 진행 중일 때에는 절대로 전원을 끄지 마십시오.", SystemLanguage},

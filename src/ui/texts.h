@@ -33,6 +33,7 @@ enum class TextId {
   StatusSameVersion,
   StatusChecking,
   StatusUpdating,
+  StatusBitLockerNotSuspended,
   MsgFlashToolNotStarted,
   // Why the session may not end now: the warning the background picture of the language shows.
   ShutdownBlockReason,
