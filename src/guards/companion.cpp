@@ -13,6 +13,8 @@ namespace {
 constexpr const char* kInterpreterFileName = "cmd.exe";
 constexpr const char* kInterpreterSwitch = " /c ";
 constexpr const char* kOpenVerb = "open";
+// The interpreter gets the console Windows gives a console program started by a GUI program.
+constexpr win::DWORD kInterpreterFlags = 0;
 
 std::optional<std::string> SystemFolder() {
   std::array<char, win::MAX_PATH> folder{};
@@ -21,23 +23,27 @@ std::optional<std::string> SystemFolder() {
   return std::string(folder.data(), length);
 }
 
-// Starts the interpreter by its full path (no search), in the system folder, and waits.
-bool RunInterpreter(const std::string& interpreter, const std::string& command, const std::string& systemFolder) {
-  std::string line = InterpreterCommandLine(interpreter, command);
-  std::vector<char> buffer(line.begin(), line.end());
+}  // namespace
+
+std::optional<win::DWORD> RunProgram(const std::string& path, const std::string& commandLine,
+                                     const std::string& directory, win::DWORD creationFlags, win::DWORD* startError) {
+  std::vector<char> buffer(commandLine.begin(), commandLine.end());
   buffer.push_back('\0');
   win::PROCESS_INFORMATION started;
-  if (win::CreateProcessA(interpreter.c_str(), buffer.data(), nullptr, nullptr, win::FALSE, 0, nullptr,
-                          systemFolder.c_str(), &started) == win::FALSE) {
-    return false;
+  if (win::CreateProcessA(path.c_str(), buffer.data(), nullptr, nullptr, win::FALSE, creationFlags, nullptr,
+                          directory.c_str(), &started) == win::FALSE) {
+    if (startError != nullptr) *startError = win::GetLastError();
+    return std::nullopt;
   }
   win::UniqueKernelHandle process(started.hProcess);
   win::UniqueKernelHandle thread(started.hThread);
-  win::WaitForSingleObject(process.Get(), win::INFINITE);
-  return true;
+  if (win::WaitForSingleObject(process.Get(), win::INFINITE) != win::WAIT_OBJECT_0) return std::nullopt;
+  win::DWORD exitCode = 0;
+  if (win::GetExitCodeProcess(process.Get(), &exitCode) == win::FALSE || exitCode == win::STILL_ACTIVE) {
+    return std::nullopt;
+  }
+  return exitCode;
 }
-
-}  // namespace
 
 std::string InterpreterCommandLine(const std::string& interpreter, const std::string& command) {
   return "\"" + interpreter + "\"" + kInterpreterSwitch + command;
@@ -45,10 +51,11 @@ std::string InterpreterCommandLine(const std::string& interpreter, const std::st
 
 // The environment is not asked which interpreter to use: any program of the user can set
 // "COMSPEC" in the user's settings, and this program runs elevated.
-bool RunCommand(const std::string& command) {
+std::optional<win::DWORD> RunCommand(const std::string& command) {
   const std::optional<std::string> systemFolder = SystemFolder();
-  if (!systemFolder) return false;
-  return RunInterpreter(*systemFolder + "\\" + kInterpreterFileName, command, *systemFolder);
+  if (!systemFolder) return std::nullopt;
+  const std::string interpreter = *systemFolder + "\\" + kInterpreterFileName;
+  return RunProgram(interpreter, InterpreterCommandLine(interpreter, command), *systemFolder, kInterpreterFlags);
 }
 
 void StopCompanion() { RunCommand(kCompanionStopCommand); }

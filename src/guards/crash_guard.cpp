@@ -1,5 +1,6 @@
 #include "guards/crash_guard.h"
 
+#include "guards/bitlocker.h"
 #include "guards/input_lock.h"
 
 namespace guards {
@@ -23,7 +24,8 @@ std::atomic<bool> g_ending = false;
 void UndoBeforeEnding(const CrashRestore& restore) {
   UnhookInputLockNow();
   if (restore.policiesSaved.load(std::memory_order_acquire)) RestorePowerSilently(restore.power, restore.savedPolicies);
-  // Further steps that must be undone before the end go here, in the order they were taken.
+  // A suspension of BitLocker that no flash has made necessary yet.
+  ResumeBitLockerAfterCrash();
 }
 
 // Runs on the crashing thread, in whatever state the process is: it allocates nothing, shows and

@@ -37,6 +37,7 @@ HANDLE CreateEventA(void* securityAttributes, BOOL manualReset, BOOL initialStat
 BOOL SetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 UINT GetSystemDirectoryA(char* buffer, UINT size);
+UINT GetWindowsDirectoryA(char* buffer, UINT size);
 BOOL SetCurrentDirectoryA(const char* path);
 DWORD GetCurrentDirectoryA(DWORD size, char* buffer);
 // The process is created with start-up information that is all zero apart from its size.
@@ -44,6 +45,8 @@ BOOL CreateProcessA(const char* applicationName, char* commandLine, void* proces
                     void* threadAttributes, BOOL inheritHandles, DWORD creationFlags,
                     void* environment, const char* currentDirectory,
                     PROCESS_INFORMATION* processInformation);
+// STILL_ACTIVE while the process runs.
+BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode);
 HINSTANCE ShellExecuteA(HWND owner, const char* verb, const char* file, const char* parameters,
                         const char* directory, int showCommand);
 void OutputDebugStringA(const char* text);

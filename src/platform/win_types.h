@@ -241,6 +241,8 @@ inline constexpr std::size_t MAX_PATH = 260;
   /* processes, threads and waits */                                                              \
   X(CREATE_NEW_CONSOLE, DWORD, 0x00000010)                                                        \
   X(CREATE_SUSPENDED, DWORD, 0x00000004)                                                          \
+  X(CREATE_NO_WINDOW, DWORD, 0x08000000)                                                          \
+  X(STILL_ACTIVE, DWORD, 259)                                                                     \
   X(THREAD_PRIORITY_TIME_CRITICAL, int, 15)                                                       \
   X(SEM_FAILCRITICALERRORS, UINT, 0x0001)                                                         \
   X(SEM_NOGPFAULTERRORBOX, UINT, 0x0002)                                                          \

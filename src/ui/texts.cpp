@@ -78,6 +78,8 @@ constexpr std::array kCatalogue{
               "BIOS 업데이트하기 위한 상태를 점검중 입니다.", SystemLanguage},
     TextEntry{StatusUpdating, "Updating now. Approximately 3 minutes to completion.",
               "업데이트 수행중입니다. 완료까지는 약 3분정도 소요 됩니다.", SystemLanguage},
+    TextEntry{StatusBitLockerNotSuspended, "BitLocker could not be suspended. Suspend BitLocker, then update BIOS.",
+              "BitLocker를 일시 중단할 수 없습니다. BitLocker를 일시 중단한 후 BIOS를 업데이트하십시오.", SystemLanguage},
     TextEntry{MsgFlashToolNotStarted, "Cannot excute WinFlash64.exe", nullptr, SystemLanguage},
     TextEntry{StatusNoAcPower, "Connect the AC adapter to update BIOS.",
               "BIOS 업데이트를 하려면 AC 어댑터를 연결하십시오.", SystemLanguage},

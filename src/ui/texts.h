@@ -33,6 +33,7 @@ enum class TextId {
   StatusSameVersion,
   StatusChecking,
   StatusUpdating,
+  StatusBitLockerNotSuspended,
   MsgFlashToolNotStarted,
   // Refusals before the flash: a flash that the battery cannot carry to its end bricks the machine.
   StatusNoAcPower,

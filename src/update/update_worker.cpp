@@ -1,6 +1,7 @@
 #include "update/update_worker.h"
 
 #include "app/working_folder.h"
+#include "guards/bitlocker.h"
 #include "guards/crash_guard.h"
 #include "guards/input_lock.h"
 #include "guards/power_supply.h"
@@ -60,6 +61,16 @@ void CHWDriverDownloadThread::Wait(win::DWORD ms) {
   const std::uint64_t due = m_startedMs + m_scheduleMs;
   const std::uint64_t now = win::GetTickCount64();
   win::Sleep(due > now ? static_cast<win::DWORD>(due - now) : 0);
+}
+
+void CHWDriverDownloadThread::RestartScheduleFromNow() { m_scheduleMs = win::GetTickCount64() - m_startedMs; }
+
+bool CHWDriverDownloadThread::SuspendBitLocker() {
+  if (guards::SuspendBitLockerForOneRestart() != guards::BitLockerStep::Failed) return true;
+  guards::ResumeBitLockerIfSuspended();
+  RestartScheduleFromNow();
+  Refuse(Text(ui::TextId::StatusBitLockerNotSuspended), kBitLockerRefusalPauseMs);
+  return false;
 }
 
 void CHWDriverDownloadThread::ShowStatus(std::string text) {
@@ -136,6 +147,9 @@ void CHWDriverDownloadThread::RunUpdateSequence() {
   const std::optional<std::string> folder = app::WorkingFolderPath();
   const std::optional<std::string> tool = app::FlashToolPath();
   Wait(kBeforeFlashPauseMs);
+  if (!SuspendBitLocker()) return;
+  // From here a crash leaves the suspension for the restart: the firmware may be changing.
+  guards::KeepBitLockerSuspended();
 
   // From just before the tool starts until it has ended, the window refuses the end of the
   // session.
@@ -143,6 +157,7 @@ void CHWDriverDownloadThread::RunUpdateSequence() {
   const bool started = folder && tool && RunFlashTool(FlashCommandLine(*folder, app::kCapsuleFileName), *folder, *tool);
   m_owner->SetFlashToolRunning(false);
   if (!started) {
+    guards::ResumeBitLockerIfSuspended();
     // The user is told; then the window's finish undoes the locks and ends the run without
     // restart. Nothing was flashed, so no marker is written. The input lock goes first: with
     // it no click or key could close the box, and the finish would never come.

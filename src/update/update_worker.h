@@ -20,6 +20,7 @@ inline constexpr win::DWORD kRefusalPauseMs = 3000;       // capsule missing, wr
 inline constexpr win::DWORD kVersionRefusalPauseMs = 5000;  // newer, same
 inline constexpr win::DWORD kPowerRefusalPauseMs = 5000;    // no mains power, battery low
 inline constexpr win::DWORD kBeforeFlashPauseMs = 1000;
+inline constexpr win::DWORD kBitLockerRefusalPauseMs = 5000;
 inline constexpr int kFinishPostAttempts = 10;
 inline constexpr win::DWORD kFinishRetryPauseMs = 100;
 inline constexpr const char* kMarkerKey = ".DEFAULT\\Software\\NRVK\\BIOSUPDATE\\Parameters";
@@ -52,6 +53,12 @@ class CHWDriverDownloadThread : public win::CWinThread {
   // start, so the time the steps themselves take (a paint, a registry write, naming a folder)
   // does not add up from one step to the next.
   void Wait(win::DWORD ms);
+  // The schedule goes on from now: a step of unknown length (an outside program) has run, and
+  // the pause after it is to be whole.
+  void RestartScheduleFromNow();
+  // True when the flash may start: BitLocker not protecting the system volume, or suspended for
+  // the restart. Otherwise the run is refused.
+  bool SuspendBitLocker();
 
   CBiosUpdateDlg* m_owner;
   std::uint64_t m_startedMs = 0;

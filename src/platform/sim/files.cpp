@@ -12,7 +12,7 @@ namespace sim {
 namespace {
 
 constexpr const char* kStartFolders[] = {
-    "C:", "C:\\Windows", "C:\\Windows\\System32", "C:\\Program Files", "C:\\Program Files (x86)",
+    "C:", "C:\\Windows", "C:\\Windows\\System32", "C:\\Windows\\SysWOW64", "C:\\Program Files", "C:\\Program Files (x86)",
     "C:\\Users", "C:\\Users\\User", "C:\\Users\\User\\Downloads"};
 constexpr const char* kStartDirectory = "C:\\Users\\User\\Downloads";
 
@@ -29,6 +29,16 @@ std::string FileSystem::Normal(std::string_view path) {
   std::transform(normal.begin(), normal.end(), normal.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   return normal;
+}
+
+std::string FileSystem::Wow64View(const std::string& path, bool wow64Process) {
+  constexpr std::string_view kSystem = "C:\\WINDOWS\\SYSTEM32\\";
+  constexpr std::string_view kSysnative = "C:\\WINDOWS\\SYSNATIVE\\";
+  if (!wow64Process) return path;
+  const std::string normal = Normal(path);
+  if (normal.starts_with(kSystem)) return "C:\\Windows\\SysWOW64\\" + path.substr(kSystem.size());
+  if (normal.starts_with(kSysnative)) return "C:\\Windows\\System32\\" + path.substr(kSysnative.size());
+  return path;
 }
 
 std::string FileSystem::ParentOf(const std::string& path) {
@@ -162,7 +172,8 @@ BOOL DeleteFileA(const char* path) {
 bool PathExists(const char* path) {
   M().Log("FindFirstFileA", {path});
   if (M().Consult("FindFirstFileA")) return false;
-  const bool exists = Fs().FileExists(path) || Fs().FolderExists(path);
+  const std::string seen = sim::FileSystem::Wow64View(path, M().wow64Process);
+  const bool exists = Fs().FileExists(seen) || Fs().FolderExists(seen);
   if (exists) M().Log("FindClose");
   return exists;
 }

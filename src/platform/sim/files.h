@@ -38,6 +38,10 @@ class FileSystem {
 
   // ----- for the services -----
   static std::string Normal(std::string_view path);
+  // The file a 32-bit process on 64-bit Windows reaches by that path: System32 is its
+  // SysWOW64, and the 64-bit System32 is reached through the virtual Sysnative folder, which
+  // a 64-bit process does not have.
+  static std::string Wow64View(const std::string& path, bool wow64Process);
   static std::string ParentOf(const std::string& path);
   static std::string NameOf(const std::string& path);
   bool RemoveFile(const std::string& path);

@@ -30,6 +30,7 @@ Machine::Machine()
       modulePath(kDefaultModulePath),
       programFilesFolder(kDefaultProgramFiles),
       processes(files),
+      bitLocker(processes),
       scheduler_(std::make_unique<Scheduler>()) {}
 
 Machine& TheMachine() { return *Instance(); }

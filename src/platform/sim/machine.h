@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/sim/bitlocker.h"
 #include "platform/sim/files.h"
 #include "platform/sim/gdi.h"
 #include "platform/sim/hooks.h"
@@ -53,6 +54,7 @@ class Machine {
   Registry registry;
   Windows windows;
   Processes processes;
+  BitLocker bitLocker;
   Power power;
   Hooks hooks;
   Wmi wmi;

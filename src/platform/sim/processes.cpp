@@ -52,9 +52,11 @@ bool IsAbsolute(const std::string& path) { return path.size() > 1 && path[1] == 
 }  // namespace
 
 Processes::Processes(FileSystem& files) : files_(files) {
-  Install(kInterpreterPath, Program{});
-  Install(kTaskkillPath, Program{});
-  Install(kShutdownPath, Program{});
+  // The system's commands exist in both widths; a 32-bit process starts those of SysWOW64.
+  for (const char* path : {kInterpreterPath, kTaskkillPath, kShutdownPath}) {
+    Install(path, Program{});
+    Install(FileSystem::Wow64View(path, true), Program{});
+  }
   flashTool.runMs = 0;
 }
 
@@ -275,6 +277,34 @@ UINT GetSystemDirectoryA(char* buffer, UINT size) {
   return static_cast<UINT>(folder.size());
 }
 
+UINT GetWindowsDirectoryA(char* buffer, UINT size) {
+  M().Log("GetWindowsDirectoryA");
+  const std::string folder = sim::Processes::kWindowsFolder;
+  if (const auto failure = M().Consult("GetWindowsDirectoryA")) {
+    M().SetLastError(ErrorOr(*failure, ERROR_INSUFFICIENT_BUFFER));
+    return 0;
+  }
+  if (folder.size() + 1 > size) return static_cast<UINT>(folder.size() + 1);
+  std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+  return static_cast<UINT>(folder.size());
+}
+
+BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
+  M().Log("GetExitCodeProcess");
+  if (const auto failure = M().Consult("GetExitCodeProcess")) {
+    M().SetLastError(ErrorOr(*failure, ERROR_INVALID_HANDLE));
+    return FALSE;
+  }
+  const int pid = ProcessIdOf(process);
+  const sim::SimProcess* found = pid == 0 ? nullptr : P().Find(pid);
+  if (found == nullptr) {
+    M().SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  *exitCode = P().Running(*found) ? STILL_ACTIVE : static_cast<DWORD>(found->exitCode);
+  return TRUE;
+}
+
 BOOL CreateProcessA(const char* applicationName, char* commandLine, void*, void*, BOOL inheritHandles,
                     DWORD creationFlags, void*, const char* currentDirectory,
                     PROCESS_INFORMATION* information) {
@@ -291,7 +321,8 @@ BOOL CreateProcessA(const char* applicationName, char* commandLine, void*, void*
   }
   std::optional<std::string> image;
   if (applicationName != nullptr) {
-    if (M().files.FileExists(applicationName)) image = applicationName;
+    const std::string seen = sim::FileSystem::Wow64View(applicationName, M().wow64Process);
+    if (M().files.FileExists(seen)) image = seen;
   } else {
     image = P().ResolveCommandLine(commandLine, M().files.CurrentDirectory());
   }

@@ -71,6 +71,7 @@ class Processes {
   const std::vector<FlashRecord>& Flashes() const { return flashes_; }
   const std::vector<std::uint64_t>& RestartRequests() const { return restarts_; }
   static constexpr const char* kSystemFolder = "C:\\Windows\\System32";
+  static constexpr const char* kWindowsFolder = "C:\\Windows";
 
   // ----- for the services -----
   // Starts the program in a file; nothing when the file is missing or is no program.

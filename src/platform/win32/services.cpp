@@ -94,6 +94,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 }
 
 UINT GetSystemDirectoryA(char* buffer, UINT size) { return ::GetSystemDirectoryA(buffer, size); }
+UINT GetWindowsDirectoryA(char* buffer, UINT size) { return ::GetWindowsDirectoryA(buffer, size); }
 
 BOOL SetCurrentDirectoryA(const char* path) { return ::SetCurrentDirectoryA(path); }
 
@@ -113,6 +114,13 @@ BOOL CreateProcessA(const char* applicationName, char* commandLine, void* proces
                           static_cast<LPSECURITY_ATTRIBUTES>(threadAttributes), inheritHandles,
                           creationFlags, environment, currentDirectory, &startup,
                           reinterpret_cast<LPPROCESS_INFORMATION>(processInformation));
+}
+
+BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
+  ::DWORD code = 0;
+  const ::BOOL ok = ::GetExitCodeProcess(As<::HANDLE>(process), &code);
+  *exitCode = code;
+  return ok;
 }
 
 HINSTANCE ShellExecuteA(HWND owner, const char* verb, const char* file, const char* parameters,
