@@ -899,22 +899,25 @@ int cmdProcessCount(Args args) {
   return kExitOk;
 }
 
+// Starts a thread at START in every process of the prefix that runs IMAGE_NAME; how many started.
+int startThreadsIn(std::string_view imageName, LPTHREAD_START_ROUTINE start) {
+  constexpr DWORD kAccess = PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
+                            PROCESS_VM_WRITE | PROCESS_VM_READ;
+  int started = 0;
+  for (const DWORD id : processesRunning(imageName)) {
+    const UniqueHandle process(OpenProcess(kAccess, FALSE, id));
+    if (!process) continue;
+    const UniqueHandle thread(CreateRemoteThread(process.get(), nullptr, 0, start, nullptr, 0, nullptr));
+    if (thread) ++started;
+  }
+  return started;
+}
+
 // Starts, in every process of the prefix that runs IMAGE_NAME, a thread at an address where no
 // code is: the process faults as it would on a bug of its own. Prints how many were started.
 int cmdFaultThread(Args args) {
   constexpr uintptr_t kUnmappedAddress = 0x10;
-  constexpr DWORD kAccess = PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
-                            PROCESS_VM_WRITE | PROCESS_VM_READ;
-  int started = 0;
-  for (const DWORD id : processesRunning(args[0])) {
-    const UniqueHandle process(OpenProcess(kAccess, FALSE, id));
-    if (!process) continue;
-    const UniqueHandle thread(CreateRemoteThread(process.get(), nullptr, 0,
-                                                 reinterpret_cast<LPTHREAD_START_ROUTINE>(kUnmappedAddress),
-                                                 nullptr, 0, nullptr));
-    if (thread) ++started;
-  }
-  printLine(std::to_string(started));
+  printLine(std::to_string(startThreadsIn(args[0], reinterpret_cast<LPTHREAD_START_ROUTINE>(kUnmappedAddress))));
   return kExitOk;
 }
 
@@ -923,22 +926,11 @@ int cmdFaultThread(Args args) {
 // at the same address in every process of the prefix, so its address here is its address
 // there. Prints how many were started.
 int cmdAbortThread(Args args) {
-  constexpr DWORD kAccess = PROCESS_CREATE_THREAD | PROCESS_QUERY_INFORMATION | PROCESS_VM_OPERATION |
-                            PROCESS_VM_WRITE | PROCESS_VM_READ;
   const HMODULE runTime = GetModuleHandleA("msvcrt.dll");
   const FARPROC abortAddress = runTime != nullptr ? GetProcAddress(runTime, "abort") : nullptr;
   if (abortAddress == nullptr) throw Failure{"msvcrt.dll's abort not found"};
-  int started = 0;
-  for (const DWORD id : processesRunning(args[0])) {
-    const UniqueHandle process(OpenProcess(kAccess, FALSE, id));
-    if (!process) continue;
-    const UniqueHandle thread(CreateRemoteThread(process.get(), nullptr, 0,
-                                                 reinterpret_cast<LPTHREAD_START_ROUTINE>(
-                                                     reinterpret_cast<void (*)()>(abortAddress)),
-                                                 nullptr, 0, nullptr));
-    if (thread) ++started;
-  }
-  printLine(std::to_string(started));
+  printLine(std::to_string(startThreadsIn(
+      args[0], reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void (*)()>(abortAddress)))));
   return kExitOk;
 }
 
