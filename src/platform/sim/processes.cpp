@@ -263,12 +263,11 @@ int ProcessIdOf(HANDLE handle) {
   return std::stoi(M().HandleTarget(handle));
 }
 
-}  // namespace
-
-UINT GetSystemDirectoryA(char* buffer, UINT size) {
-  M().Log("GetSystemDirectoryA");
-  const std::string folder = sim::Processes::kSystemFolder;
-  if (const auto failure = M().Consult("GetSystemDirectoryA")) {
+// A folder query of the Get...DirectoryA kind: the length copied, or the size needed when the
+// buffer is too small, or 0 on failure.
+UINT CopyFolder(const char* name, const std::string& folder, char* buffer, UINT size) {
+  M().Log(name);
+  if (const auto failure = M().Consult(name)) {
     M().SetLastError(ErrorOr(*failure, ERROR_INSUFFICIENT_BUFFER));
     return 0;
   }
@@ -277,16 +276,14 @@ UINT GetSystemDirectoryA(char* buffer, UINT size) {
   return static_cast<UINT>(folder.size());
 }
 
+}  // namespace
+
+UINT GetSystemDirectoryA(char* buffer, UINT size) {
+  return CopyFolder("GetSystemDirectoryA", sim::Processes::kSystemFolder, buffer, size);
+}
+
 UINT GetWindowsDirectoryA(char* buffer, UINT size) {
-  M().Log("GetWindowsDirectoryA");
-  const std::string folder = sim::Processes::kWindowsFolder;
-  if (const auto failure = M().Consult("GetWindowsDirectoryA")) {
-    M().SetLastError(ErrorOr(*failure, ERROR_INSUFFICIENT_BUFFER));
-    return 0;
-  }
-  if (folder.size() + 1 > size) return static_cast<UINT>(folder.size() + 1);
-  std::memcpy(buffer, folder.c_str(), folder.size() + 1);
-  return static_cast<UINT>(folder.size());
+  return CopyFolder("GetWindowsDirectoryA", sim::Processes::kWindowsFolder, buffer, size);
 }
 
 BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
