@@ -30,6 +30,7 @@ struct Scenario {
   const char* arguments;
   std::optional<std::u16string> bios;
   bool capsuleResource = true;
+  bool bitLockerOn = false;
 };
 
 std::ostream& operator<<(std::ostream& os, const Scenario& s) { return os << s.name; }
@@ -44,6 +45,7 @@ class FaultSweep : public SimTest, public ::testing::WithParamInterface<Scenario
     machine().processes.flashTool.runMs = kFlashRunMs;
     machine().wmi.biosVersions = {GetParam().bios};
     if (!GetParam().capsuleResource) machine().resources.Remove("FILE", kCapsuleId);
+    if (GetParam().bitLockerOn) machine().bitLocker.protection = sim::Protection::On;
     machine().windows.ScriptAnswer(win::IDYES);
     // Every later box (the failure messages) is answered OK a moment later.
     for (int i = 0; i < 8; ++i) machine().windows.ScriptAnswer(win::IDOK, 300);
@@ -108,6 +110,16 @@ class FaultSweep : public SimTest, public ::testing::WithParamInterface<Scenario
       if (!flash.capsuleFound || flash.capsuleBytes != kCapsuleBytes) problem("flashed an incomplete capsule");
       if (GetParam().bios != u"47K31RA9") problem("flashed against the verdict");
     }
+    if (machine().bitLocker.LeftOffWithoutCount()) problem("BitLocker left off with no restart to turn it on");
+    // Suspended for a restart that no flash needed: the resume was at least tried.
+    bool resumeTried = false;
+    for (const sim::CallRecord& r : machine().Calls()) {
+      resumeTried = resumeTried || (r.name == "CreateProcessA" && r.Text().find(" -protectors -enable C:") != std::string::npos);
+    }
+    if (GetParam().bitLockerOn && machine().processes.Flashes().empty() &&
+        machine().bitLocker.protection != sim::Protection::On && !resumeTried) {
+      problem("BitLocker left suspended though nothing was flashed");
+    }
     const bool marker = machine().registry.ValueOf(kMarkerKey, "Version").has_value();
     bool toolNotStarted = false;
     for (const sim::MessageBoxRecord& box : machine().windows.MessageBoxes()) {
@@ -168,7 +180,8 @@ INSTANTIATE_TEST_SUITE_P(Runs, FaultSweep,
                                            Scenario{"NewerVersion", "", u"47K31RC1"},
                                            Scenario{"WrongModel", "", u"47K32RB4"},
                                            Scenario{"NoCapsule", "", u"47K31RA9", false},
-                                           Scenario{"CleanUpMode", "1", u"47K31RA9"}),
+                                           Scenario{"CleanUpMode", "1", u"47K31RA9"},
+                                           Scenario{"UpdateOnBitLockerVolume", "", u"47K31RA9", true, true}),
                          kByName);
 
 }  // namespace
