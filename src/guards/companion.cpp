@@ -11,7 +11,9 @@ namespace guards {
 namespace {
 
 constexpr const char* kInterpreterFileName = "cmd.exe";
-constexpr const char* kInterpreterSwitch = " /c ";
+// /d: no AutoRun command from the registry; the user's own (HKCU) would otherwise run with
+// this process's elevation.
+constexpr const char* kInterpreterSwitch = " /d /c ";
 constexpr const char* kOpenVerb = "open";
 // The interpreter gets the console Windows gives a console program started by a GUI program.
 constexpr win::DWORD kInterpreterFlags = 0;

@@ -16,7 +16,7 @@ inline constexpr const char* kCompanionPaths[] = {
 };
 inline constexpr const char* kRestartCommand = "shutdown -r -f";
 
-// The command interpreter's line for one command: "<interpreter>" /c <command>.
+// The command interpreter's line for one command: "<interpreter>" /d /c <command>.
 std::string InterpreterCommandLine(const std::string& interpreter, const std::string& command);
 
 // Starts the program at `path` (by that path alone, no search) with the command line, in

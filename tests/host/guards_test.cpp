@@ -309,6 +309,9 @@ class CompanionTest : public SimTest {
 
 TEST_F(CompanionTest, CommandsRunOnlyTheSystemsProgramsByTheirFullPaths) {
   PlantBesideTheProgram();
+  // What cmd.exe runs first unless told not to: writable by the unelevated user.
+  machine().registry.SetValue("HKCU\\Software\\Microsoft\\Command Processor", "AutoRun",
+                              {win::REG_SZ, std::string("C:\\Users\\User\\Downloads\\cmd.exe\0", 32)});
   machine().processes.InstallCompanion(guards::kCompanionPaths[1]);
   machine().processes.StartByUser(guards::kCompanionPaths[1]);
   RunInProcess([] {
@@ -320,8 +323,8 @@ TEST_F(CompanionTest, CommandsRunOnlyTheSystemsProgramsByTheirFullPaths) {
   EXPECT_EQ(machine().processes.RestartRequests().size(), 1u);
   const auto interpreters = machine().processes.Started("cmd.exe");
   ASSERT_EQ(interpreters.size(), 2u);
-  EXPECT_EQ(interpreters[0].commandLine, "\"C:\\Windows\\System32\\cmd.exe\" /c taskkill /F /IM Brindle.exe");
-  EXPECT_EQ(interpreters[1].commandLine, "\"C:\\Windows\\System32\\cmd.exe\" /c shutdown -r -f");
+  EXPECT_EQ(interpreters[0].commandLine, "\"C:\\Windows\\System32\\cmd.exe\" /d /c taskkill /F /IM Brindle.exe");
+  EXPECT_EQ(interpreters[1].commandLine, "\"C:\\Windows\\System32\\cmd.exe\" /d /c shutdown -r -f");
   EXPECT_EQ(interpreters[1].currentDirectory, "C:\\Windows\\System32");
 }
 

@@ -19,6 +19,9 @@ constexpr const char* kFlashToolName = "WINFLASH64.EXE";
 constexpr const char* kExecutableExtension = ".exe";
 constexpr int kTaskkillNothingFound = 128;
 constexpr int kInterpreterCommandNotFound = 1;
+constexpr const char* kAutoRunMachineKey = "HKLM\\Software\\Microsoft\\Command Processor";
+constexpr const char* kAutoRunUserKey = "HKCU\\Software\\Microsoft\\Command Processor";
+constexpr const char* kAutoRunValue = "AutoRun";
 
 Machine& M() { return TheMachine(); }
 
@@ -202,6 +205,8 @@ std::optional<int> Processes::Start(const std::string& image, const std::string&
 
 // cmd.exe /c COMMAND: the command's program is looked for in the interpreter's current
 // directory first, then in the system folder; the interpreter ends when the command does.
+// Unless /d comes before /c, the AutoRun commands of the machine and then of the user run
+// first, as Windows' cmd.exe runs them.
 void Processes::RunInterpreter(SimProcess& interpreter) {
   const int interpreterPid = interpreter.pid;
   const std::string line = interpreter.commandLine;
@@ -209,6 +214,16 @@ void Processes::RunInterpreter(SimProcess& interpreter) {
   const std::string upper = Upper(line);
   const std::size_t switchAt = upper.find(" /C ");
   if (switchAt == std::string::npos) return;
+  if (upper.substr(0, switchAt).find(" /D") == std::string::npos) {
+    for (const char* key : {kAutoRunMachineKey, kAutoRunUserKey}) {
+      const std::optional<RegistryValue> autoRun = M().registry.ValueOf(key, kAutoRunValue);
+      const std::vector<std::string> autoRunWords = autoRun ? Words(autoRun->data.c_str()) : std::vector<std::string>{};
+      if (autoRunWords.empty()) continue;
+      if (const auto autoRunProgram = ResolveCommandLine(autoRunWords.front(), directory)) {
+        Start(*autoRunProgram, autoRun->data.c_str(), directory, interpreterPid, nullptr);
+      }
+    }
+  }
   const std::string command = line.substr(switchAt + 4);
   const std::vector<std::string> words = Words(command);
   if (words.empty()) return;
