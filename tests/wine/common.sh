@@ -115,3 +115,12 @@ settled() {  # settled EXPECTED COMMAND...: COMMAND's output once it equals EXPE
   done
   echo "$output"
 }
+
+# The distinct texts the updater drew since line $trace_from of the prefix's log, in the order
+# they came, from Wine's trace of DrawTextExW (a run with WINEDEBUG=-all,+text).
+drawn_texts() {
+  tail -n +"$((trace_from + 1))" "$WINE_STATE_DIR/wine.log" |
+    sed -n 's/.*trace:text:DrawTextExW L"\(.*\)", -\{0,1\}[0-9]*, .*/\1/p' | awk '!seen[$0]++'
+}
+# A text as Wine's trace writes it: a character outside ASCII as a backslash and four hex digits.
+traced() { python3 -c 'import sys; print("".join(c if ord(c) < 128 else "\\%04x" % ord(c) for c in sys.argv[1]))' "$1"; }

@@ -21,6 +21,17 @@
 #                                    with Wine reporting BIOS version VERSION
 #                                    (Win32_BIOS.SMBIOSBIOSVersion); CMD's exit status
 #   fixtures_uninstall               ends Brindle.exe, restores Wine's files, removes the rest
+# BitLocker's manage-bde.exe stand-in (tools/fixtures/manage_bde.cpp), 64-bit only like the real
+# one, taken from FIXTURES_BIN_64 (default FIXTURES_BIN) whatever the updater's width:
+#   bitlocker_install                manage-bde.exe in the 64-bit system folder (C:\windows\system32;
+#                                    Wine has none); uninstall removes it, reset clears its log and
+#                                    state (not protected)
+#   bitlocker_state STATE            the volume: protected, suspend-refused (-disable fails),
+#                                    suspend-does-not-hold (-disable ends 0, still protected) or
+#                                    not-protected
+#   bitlocker_suspension             the reboot count of the suspension in force; nothing without one
+#   manage_bde_field N               field N of each manage-bde run, one a line (1 path, 2 width,
+#                                    3 command line, 4 exit=, 5 endms=)
 # What an update run left, read one way by every check (the Wine checks and the guest's runs):
 #   update_marker                    the update marker as "REG_SZ <value>"; nothing without one
 #   flash_log_field NAME             a field of the stand-in flash tool's log line (cmdline,
@@ -70,21 +81,26 @@ readonly RELEASED_PASSING="${LOCK_INPUTS[*]}"
 #                 "SetActivePwrScheme ok|fail <six policies>"
 #   brindle.log   "start <path of the Brindle.exe started>"
 #   runs.log      "<path of the recorder>|<its command line>|<its current directory>"
+#   manage-bde.log  "<its path>|64-bit|<its command line>|exit=<N>|endms=<ms since 1970>"
 # Six policies: PowerButtonAc PowerButtonDc SleepButtonAc SleepButtonDc LidCloseAc LidCloseDc,
 # each Action/Flags/EventCode in hex, e.g. "2/1/0 3/1/0 2/1/0 2/1/0 0/1/0 2/1/0".
 
 FIXTURES_BIN=${FIXTURES_BIN:-$(cd "$(dirname "${updater_exe:?source common.sh first}")" && pwd)/tools/fixtures}
 readonly FIXTURE_LOG_DIR="$WINEPREFIX/drive_c/fixture-logs"
-readonly FIXTURE_LOGS=(powrprof brindle runs)
+readonly FIXTURE_LOGS=(powrprof brindle runs manage-bde)
 # The system folder the updater loads DLLs and starts programs from: syswow64
 # (FIXTURES_SYSTEM_FOLDER) for a 32-bit updater in a 64-bit prefix, with 32-bit stand-ins.
 readonly FIXTURE_SYSTEM_DIR="$WINEPREFIX/drive_c/windows/${FIXTURES_SYSTEM_FOLDER:-system32}"
+# manage-bde exists only in the 64-bit system folder, and only as a 64-bit program.
+FIXTURES_BIN_64=${FIXTURES_BIN_64:-$FIXTURES_BIN}
+readonly FIXTURE_MANAGE_BDE_WIN='C:\windows\system32\manage-bde.exe'
 # Outside the prefix, so nothing in Windows can find Wine's originals while they are away.
 readonly FIXTURE_SAVED_DIR="$WINE_STATE_DIR/fixtures-saved"
 readonly FIXTURE_PLANTED_LIST="$FIXTURE_SAVED_DIR/planted"
 readonly FIXTURE_MADE_DIRS_LIST="$FIXTURE_SAVED_DIR/made-dirs"
 readonly FIXTURE_TEST_KEY='HKEY_LOCAL_MACHINE\Software\BIOSUpdateTest'
 readonly FIXTURE_POWER_KEY="$FIXTURE_TEST_KEY\\Power"
+readonly FIXTURE_BITLOCKER_KEY="$FIXTURE_TEST_KEY\\BitLocker"
 readonly FIXTURE_WINE_KEY='HKEY_CURRENT_USER\Software\Wine'
 # The programs that get the powrprof.dll stand-in; every other program keeps Wine's own.
 readonly FIXTURE_POWER_CLIENTS=(BIOSUpdate.exe power_probe.exe)
@@ -175,11 +191,12 @@ fixtures_reset() {
   # again until it is gone.
   local try
   for ((try = 0; try < FIXTURE_RESET_TRIES; try++)); do
-    printf '[-%s]\n' "$FIXTURE_POWER_KEY" | _fixtures_reg_import || return 1
-    wine_exec reg query "$FIXTURE_POWER_KEY" >/dev/null 2>&1 || return 0
+    printf '[-%s]\n[-%s]\n' "$FIXTURE_POWER_KEY" "$FIXTURE_BITLOCKER_KEY" | _fixtures_reg_import || return 1
+    ! wine_exec reg query "$FIXTURE_POWER_KEY" >/dev/null 2>&1 &&
+      ! wine_exec reg query "$FIXTURE_BITLOCKER_KEY" >/dev/null 2>&1 && return 0
     sleep "$FIXTURE_POLL_S"
   done
-  _fixtures_fail "the power key $FIXTURE_POWER_KEY would not go"
+  _fixtures_fail "the keys $FIXTURE_POWER_KEY and $FIXTURE_BITLOCKER_KEY would not go"
 }
 
 fixtures_fail() {
@@ -197,7 +214,7 @@ fixtures_fail() {
 }
 
 fixture_log() {
-  local name=${1:?usage: fixture_log powrprof|brindle|runs}
+  local name=${1:?usage: fixture_log powrprof|brindle|runs|manage-bde}
   [[ " ${FIXTURE_LOGS[*]} " == *" $name "* ]] ||
     _fixtures_fail "fixture_log: no log $name (${FIXTURE_LOGS[*]})" || return 1
   cat "$FIXTURE_LOG_DIR/$name.log" 2>/dev/null
@@ -288,6 +305,29 @@ brindle_start() {
 }
 
 brindle_running_count() { wine_driver process-count "$FIXTURE_BRINDLE"; }
+
+bitlocker_install() {
+  local file=$FIXTURES_BIN_64/manage-bde.exe
+  [[ -f $file ]] || _fixtures_fail "no $file; build the 64-bit stand-ins first" || return 1
+  _fixtures_plant "$file" "$FIXTURE_MANAGE_BDE_WIN"
+}
+bitlocker_state() {
+  local values
+  case ${1:?usage: bitlocker_state protected|suspend-refused|suspend-does-not-hold|not-protected} in
+    protected) values='"Protected"=dword:00000001' ;;
+    suspend-refused) values=$'"Protected"=dword:00000001\n"SuspendRefused"=dword:00000001' ;;
+    suspend-does-not-hold) values=$'"Protected"=dword:00000001\n"SuspendDoesNotHold"=dword:00000001' ;;
+    not-protected) _fixtures_reg_delete "$FIXTURE_BITLOCKER_KEY"; return 0 ;;
+    *) _fixtures_fail "bitlocker_state: no state $1"; return 1 ;;
+  esac
+  printf '[-%s]\n\n[%s]\n%s\n' "$FIXTURE_BITLOCKER_KEY" "$FIXTURE_BITLOCKER_KEY" "$values" | _fixtures_reg_import
+}
+bitlocker_suspension() {
+  local value
+  value=$(_fixtures_reg_value "$FIXTURE_BITLOCKER_KEY" RebootCount) && echo $((value))
+  return 0
+}
+manage_bde_field() { fixture_log manage-bde | tr -d '\r' | cut -d'|' -f"$1"; }
 
 # The sysfs DMI folder Wine reads the BIOS from, as umockdev describes a device. With a
 # vendor, Wine reports the version given; without one it reports "Wine" for the BIOS.

@@ -12,17 +12,10 @@ readonly FLASH_COMMAND='C:\Program Files\BIOSUPDATE\WinFlash64.exe /cvar /bbl /s
 readonly OLDER_BIOS=47K31RA9
 readonly BATTERY_FULL=4300000
 export WINFLASH_LOG=$FLASH_TOOL_LOG_WIN WINFLASH_DELAY_MS=2000
-# The texts the window drew, from Wine's trace of DrawTextExW in the prefix's log (from the
-# run's first line on).
+# The texts the window drew (drawn_texts).
 export WINEDEBUG=-all,+text
 readonly NO_AC_ENGLISH='Connect the AC adapter to update BIOS.'
 readonly NO_AC_KOREAN='BIOS 업데이트를 하려면 AC 어댑터를 연결하십시오.'
-drawn_texts() {
-  tail -n +"$((trace_from + 1))" "$WINE_STATE_DIR/wine.log" |
-    sed -n 's/.*trace:text:DrawTextExW L"\(.*\)", -\{0,1\}[0-9]*, .*/\1/p' | awk '!seen[$0]++'
-}
-# Wine's trace writes a character outside ASCII as a backslash and four hex digits.
-traced() { python3 -c 'import sys; print("".join(c if ord(c) < 128 else "\\%04x" % ord(c) for c in sys.argv[1]))' "$1"; }
 
 report_file=$(mktemp)
 trap 'fixtures_uninstall; rm -f "$report_file"' EXIT

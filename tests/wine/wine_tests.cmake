@@ -8,12 +8,14 @@ add_test(NAME wine.prefix_destroy COMMAND bash ${WINE_DIR}/fixture.sh destroy ${
 set_tests_properties(wine.prefix_create PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 120)
 set_tests_properties(wine.prefix_destroy PROPERTIES FIXTURES_CLEANUP wine_prefix TIMEOUT 60)
 
-foreach(check cleanup_mode update_mode_no korean_question second_instance fixtures_smoke update_run power_supply guards hardening input_lock screen)
+foreach(check cleanup_mode update_mode_no korean_question second_instance fixtures_smoke update_run power_supply bitlocker guards hardening input_lock screen)
   add_test(NAME wine.${check}
     COMMAND bash ${WINE_DIR}/${check}.sh ${WINE_STATE} ${WIN64_DIR}/BIOSUpdate.exe ${WINTEST_EXE})
   set_tests_properties(wine.${check} PROPERTIES
     FIXTURES_REQUIRED wine_prefix RESOURCE_LOCK wine_prefix TIMEOUT 300)
 endforeach()
+# Eight whole runs of the updater: about 190 s here.
+set_tests_properties(wine.bitlocker PROPERTIES TIMEOUT 420)
 
 # The harness itself: the driver's commands against message boxes of known text and icon.
 add_test(NAME wine.harness_smoke COMMAND bash ${WINE_DIR}/smoke.sh ${WINTEST_EXE})
