@@ -97,11 +97,12 @@ TEST_F(TextsTest, EveryTextIsShownByteForByteInTheSystemsLanguage) {
   }
 }
 
-// The power-supply refusals, counted in code page 949 bytes.
-TEST_F(TextsTest, PowerSupplyRefusalsHaveTheirKoreanLengths) {
+// The power-supply and BitLocker refusals, counted in code page 949 bytes.
+TEST_F(TextsTest, NewRefusalsHaveTheirKoreanLengths) {
   SetKorean();
   EXPECT_EQ(std::string(ui::UiText(TextId::StatusNoAcPower)).size(), 48u);
   EXPECT_EQ(std::string(ui::UiText(TextId::StatusBatteryLow)).size(), 54u);
+  EXPECT_EQ(std::string(ui::UiText(TextId::StatusBitLockerNotSuspended)).size(), 88u);
 }
 
 // The language and the locale are separate settings: the security message follows the
