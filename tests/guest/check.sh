@@ -23,6 +23,7 @@ readonly FLASH_ARGUMENTS='/cvar /bbl /sd /file 47K31RB4.cap /nodelay'
 readonly GATE_LOADER_SAYS='Application could not be started, or no application associated with the specified file.#ShellExecuteEx failed: Bad EXE format for C:\users\Public\Downloads\BIOSUpdate.exe.'
 readonly GATE_LOADER_STATUS=1
 readonly COMPANION_TAIL='Norvik Software\Quilden\Brindle.exe'
+readonly MANAGE_BDE_RAN='C:\windows\system32\manage-bde.exe|64-bit'
 english_text=$'Do not turn off the power.\r\nBIOS settings will be set to the default values after the update.\r\nIf you install Windows 7, settings must be changed as below.\r\n\r\n  1. BIOS Setup(F2) > Security\r\n  2. Secure Boot Configuration > Secure Boot Option : Off\r\n  3. Save & Exit'
 question_hex=$(printf '%s' "$english_text" | od -An -tx1 -v | tr -d ' \n')
 # The inputs another program sends, in order (as input_probe names them), and those of them
@@ -191,6 +192,7 @@ check_update() {
       "$(fact flash_until "$dir")"
     expect "$who: status texts drawn" \
       "$TEXT_INITIALIZING#$TEXT_LOADING#$TEXT_VERIFYING#$TEXT_CHECKING#$TEXT_UPDATING" "$(status_texts_drawn "$dir")"
+    check_bitlocker_suspended "$who" "$dir"
     check_screen "$who: flashing screen as the tool starts" "$dir/flash-start.bmp"
     check_screen "$who: flashing screen while the tool runs" "$dir/flash.bmp"
   done
@@ -213,7 +215,25 @@ check_refusal() {
     expect "$who: status texts drawn: the same version refused" \
       "$TEXT_INITIALIZING#$TEXT_LOADING#$TEXT_VERIFYING#$TEXT_SAME" "$(status_texts_drawn "$dir")"
     expect "$who: no restart" "" "$(fact runs "$dir")"
+    expect "$who: a refused update asks manage-bde nothing" "" "$(fact manage_bde_commands "$dir")"
   done
+}
+
+# The system's manage-bde, 64-bit only: the product reaches it through Sysnative, the twin
+# through System32; the volume suspended for one restart before the flash tool starts.
+check_bitlocker_suspended() {  # check_bitlocker_suspended UPDATER DIR
+  local who=$1 dir=$2 folder=System32 bde end start
+  [[ $who == product ]] && folder=Sysnative
+  bde="\"C:\\windows\\$folder\\manage-bde.exe\""
+  expect "$who: manage-bde's command lines" \
+    "$bde -status C: -ProtectionAsErrorLevel#$bde -protectors -disable C: -RebootCount 1#$bde -status C: -ProtectionAsErrorLevel" \
+    "$(fact manage_bde_commands "$dir")"
+  expect "$who: the 64-bit manage-bde of the 64-bit system folder ran" \
+    "$MANAGE_BDE_RAN" "$(fact manage_bde_ran "$dir")"
+  expect "$who: suspended for one restart after the run" 1 "$(fact bitlocker_suspension "$dir")"
+  end=$(fact manage_bde_last_end "$dir") start=$(fact flash_start "$dir")
+  expect "$who: manage-bde done before the flash tool started" yes \
+    "$([[ $end =~ ^[0-9]+$ && $start =~ ^[0-9]+$ ]] && ((end <= start)) && echo yes || echo "no (manage-bde ended at $end, the tool started at $start)")"
 }
 
 # What of the inputs reached the probe's hooks and another program's window given the focus.

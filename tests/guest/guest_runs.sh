@@ -52,6 +52,8 @@ for updater in product:win32 twin:win64; do
     "$dir/tools/wintest/input_probe.exe"
   stage "$inputs/$name/tools/fixtures" "$dir/tools/fixtures/powrprof.dll" \
     "$dir/tools/fixtures/recorder.exe" "$dir/tools/fixtures/Brindle.exe"
+  # manage-bde is a 64-bit program in the 64-bit system folder, whatever the updater's width.
+  stage "$inputs/$name/tools/fixtures" "$build/win64/tools/fixtures/manage-bde.exe"
 done
 
 for plan in "${boots[@]}"; do

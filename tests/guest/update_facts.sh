@@ -51,11 +51,6 @@ lock_facts() {  # lock_facts WHEN
   fact "inputs_$1" "$(reached probe "$lines")"
   fact "window_inputs_$1" "$(reached window "$lines")"
 }
-# The distinct texts the updater drew (DrawTextExW in the trace), in the order they came.
-drawn_texts() {
-  tail -n +"$((trace_from + 1))" "$WINE_STATE_DIR/wine.log" |
-    sed -n 's/.*trace:text:DrawTextExW L"\(.*\)", -\{0,1\}[0-9]*, .*/\1/p' | awk '!seen[$0]++'
-}
 
 # Waits until the updater has drawn TEXT, at most WAIT_MS.
 wait_drawn() {
@@ -66,8 +61,9 @@ wait_drawn() {
   done
 }
 
-fixtures_install || { fact fixtures failed; exit 1; }
-brindle_install "$COMPANION_WIN" && fixtures_reset && brindle_start "$COMPANION_WIN" ||
+fixtures_install && bitlocker_install || { fact fixtures failed; exit 1; }
+# A protected system volume: the update suspends BitLocker for its restart, a refusal asks nothing.
+brindle_install "$COMPANION_WIN" && fixtures_reset && bitlocker_state protected && brindle_start "$COMPANION_WIN" ||
   { fact fixtures failed; exit 1; }
 fact fixtures ok
 fact bios "$(cat /sys/class/dmi/id/bios_version)"
@@ -144,6 +140,12 @@ lock_facts after_finish
 touch "$RESTART_HOLD"
 wait_program
 update_outcome "$report_file" >>"$facts"
+# Which manage-bde ran (path, width), with what command line, and when it ended.
+fact manage_bde_ran "$(paste -d'|' <(manage_bde_field 1) <(manage_bde_field 2) | sort -u | paste -sd'#')"
+fact manage_bde_commands "$(manage_bde_field 3 | paste -sd'#')"
+fact manage_bde_last_end "$(manage_bde_field 5 | sed 's/^endms=//' | sort -n | tail -n 1)"
+fact flash_start "$(flash_log_field startms)"
+fact bitlocker_suspension "$(bitlocker_suspension)"
 fact drawn_texts "$(drawn_texts)"
 lock_facts released
 input_watch_stop
