@@ -12,6 +12,12 @@
 #   power_policy_triples             the stored button and lid policies, as the log shows them
 #   restored_triples TRIPLES         those triples as a restore writes them back
 #   power_active_scheme              the stored active power scheme index
+#   power_settings_in_force          the power settings in force (power button, sleep button,
+#                                    lid, allow sleep; AC/DC each, e.g. "3/1 1/2 1/3 1/1")
+#   power_settings_stored            those settings as the active scheme stores them
+#   power_settings_seed [SCHEME SETTINGS]  SCHEME active, SETTINGS stored in it and in force
+#                                    (default SEEDED_SCHEME, SEEDED_SETTINGS)
+#   SEEDED_SETTINGS, SETTINGS_OFF    a machine's own settings; all of them on "do nothing"
 #   brindle_install PATH_WIN...      a Brindle.exe stand-in at each Windows path
 #   brindle_start PATH_WIN           starts one and waits until it has logged its start
 #   brindle_running_count            how many Brindle.exe processes run in the prefix
@@ -39,11 +45,16 @@
 #                                    FLASH_TOOL_LOG_WIN when the updater's environment has
 #                                    WINFLASH_LOG set to it
 #   first_applied_policies           the button and lid policies the updater applied first
+#   first_applied_settings           the settings the updater's first PowerSetActiveScheme put
+#                                    in force (from its log line)
+#   settings_look_in_flash           waits until the flash tool runs, then keeps the settings in
+#                                    force for update_outcome's settings_in_flash
 #   update_outcome REPORT_FILE       what an ended run left, as facts (fact_line): the driver's
 #                                    report (exit, windows), the marker, the flash tool's log
 #                                    (flash_cmdline, flash_cwd, flash_exit, flash_until), the
 #                                    recorder's runs, the first policies applied and those in
-#                                    force, the companion (running once settled, its log) and
+#                                    force, the settings (first applied, in force during the
+#                                    flash when looked at, in force and stored after), the companion (running once settled, its log) and
 #                                    whether the working folder is left
 #   running_count IMAGE              how many processes of IMAGE (e.g. WinFlash64.exe) run in
 #                                    the prefix
@@ -105,11 +116,28 @@ readonly FIXTURE_WINE_KEY='HKEY_CURRENT_USER\Software\Wine'
 # The programs that get the powrprof.dll stand-in; every other program keeps Wine's own.
 readonly FIXTURE_POWER_CLIENTS=(BIOSUpdate.exe power_probe.exe)
 readonly FIXTURE_POWER_FUNCTIONS=(CanUserWritePwrScheme ReadGlobalPwrPolicy GetActivePwrScheme
-  SetActivePwrScheme)
+  SetActivePwrScheme PowerGetActiveScheme PowerReadACValueIndex PowerReadDCValueIndex
+  PowerWriteACValueIndex PowerWriteDCValueIndex PowerSetActiveScheme)
 # The stand-in's power state while none is stored (see DefaultPolicy in powrprof.cpp); the
 # smoke check holds the two to each other.
 readonly FIXTURE_DEFAULT_TRIPLES='2/1/0 3/1/0 2/1/0 2/1/0 0/1/0 2/1/0'
 readonly FIXTURE_DEFAULT_SCHEME=1
+# The power settings the stand-in keeps (subgroup\setting), in the order the helpers print
+# them: power button, sleep button, lid close, allow sleep states; their defaults (AC/DC each)
+# and the default active scheme (Balanced), as powrprof.cpp has them.
+readonly FIXTURE_SETTINGS=(
+  '4f971e89-eebd-4455-a8de-9e59040e7347\7648efa3-dd9c-4e3e-b566-50f929386280'
+  '4f971e89-eebd-4455-a8de-9e59040e7347\96996bc0-ad50-47ec-923b-6f41874dd9eb'
+  '4f971e89-eebd-4455-a8de-9e59040e7347\5ca83367-6e45-459f-a27b-476b1d01c936'
+  '238c9fa8-0aad-41ed-83f4-97be242c8f20\abfc2519-3608-4c2a-94ea-171b0ed546ab')
+readonly FIXTURE_DEFAULT_SETTINGS='3/1 1/2 1/3 1/1'
+readonly FIXTURE_DEFAULT_SETTINGS_SCHEME=381b4222-f694-41f0-9685-ff5bb260df2e
+FIXTURE_SETTINGS_LOOK="$WINE_STATE_DIR/settings-in-flash"
+# A machine's own power settings: a scheme other than the default one, each value non-zero and
+# AC apart from DC but for "allow sleep", which is on or off.
+readonly SEEDED_SCHEME=8c5e7fda-e8bf-4a96-9a85-a6e23a8c635c
+readonly SEEDED_SETTINGS='2/3 3/1 1/2 1/1'
+readonly SETTINGS_OFF='0/0 0/0 0/0 0/0'
 # sizeof(GLOBAL_POWER_POLICY) in a 64-bit program; the six policies start after Revision.
 readonly FIXTURE_POLICY_BYTES=192
 readonly FIXTURE_POLICIES_OFFSET=4
@@ -187,6 +215,7 @@ fixtures_reset() {
   local log
   mkdir -p "$FIXTURE_LOG_DIR" || return 1
   for log in "${FIXTURE_LOGS[@]}"; do : >"$FIXTURE_LOG_DIR/$log.log" || return 1; done
+  rm -f "$FIXTURE_SETTINGS_LOOK"
   # Once seen on a loaded fresh machine: the key was still there right after the delete. Asked
   # again until it is gone.
   local try
@@ -253,6 +282,42 @@ power_active_scheme() {
   else
     echo "$FIXTURE_DEFAULT_SCHEME"
   fi
+}
+
+power_settings_scheme() {
+  _fixtures_reg_value "$FIXTURE_POWER_KEY" ActiveSchemeGuid || echo "$FIXTURE_DEFAULT_SETTINGS_SCHEME"
+}
+
+# The settings under KEY (one subkey per subgroup\setting, values AC and DC), the defaults
+# where none is stored; one reg query for all of them. The names reach awk through its
+# environment: -v would read their backslashes as escapes.
+_fixtures_settings_under() {
+  local key=$1
+  wine_exec reg query "$key" /s 2>/dev/null | tr -d '\r' |
+    SETTINGS="${FIXTURE_SETTINGS[*]}" KEY=$key awk -v defaults="$FIXTURE_DEFAULT_SETTINGS" '
+      BEGIN { key = ENVIRON["KEY"]; n = split(ENVIRON["SETTINGS"], name, " "); split(defaults, pair, " ")
+              for (i = 1; i <= n; i++) { split(pair[i], d, "/"); ac[tolower(name[i])] = d[1]; dc[tolower(name[i])] = d[2] } }
+      /^HKEY/ { here = tolower(substr($0, length(key) + 2)); next }
+      $2 == "REG_DWORD" && (here in ac) { v = tolower($3); sub(/^0x0*/, "", v); if (v == "") v = "0"; if ($1 == "AC") ac[here] = v; if ($1 == "DC") dc[here] = v }
+      END { for (i = 1; i <= n; i++) { k = tolower(name[i]); line = line (i > 1 ? " " : "") ac[k] "/" dc[k] }; print line }'
+}
+power_settings_in_force() { _fixtures_settings_under "$FIXTURE_POWER_KEY\\InForce"; }
+power_settings_stored() { _fixtures_settings_under "$FIXTURE_POWER_KEY\\Schemes\\$(power_settings_scheme)"; }
+
+power_settings_seed() {
+  local scheme=${1:-$SEEDED_SCHEME} values=() i ac dc key
+  read -r -a values <<<"${2:-$SEEDED_SETTINGS}"
+  ((${#values[@]} == ${#FIXTURE_SETTINGS[@]})) ||
+    _fixtures_fail "power_settings_seed: ${#FIXTURE_SETTINGS[@]} AC/DC pairs, not: ${values[*]}" || return 1
+  {
+    printf '[%s]\n"ActiveSchemeGuid"="%s"\n\n' "$FIXTURE_POWER_KEY" "$scheme"
+    for ((i = 0; i < ${#FIXTURE_SETTINGS[@]}; i++)); do
+      ac=${values[i]%/*} dc=${values[i]#*/}
+      for key in "Schemes\\$scheme\\${FIXTURE_SETTINGS[i]}" "InForce\\${FIXTURE_SETTINGS[i]}"; do
+        printf '[%s\\%s]\n"AC"=dword:%08x\n"DC"=dword:%08x\n\n' "$FIXTURE_POWER_KEY" "$key" "$((16#$ac))" "$((16#$dc))"
+      done
+    done
+  } | _fixtures_reg_import
 }
 
 # Makes DIR and records the folders that did not exist, so that uninstall removes exactly
@@ -419,6 +484,16 @@ flash_log_field() {
   tr -d '\r' <"$FIXTURE_LOG_DIR/winflash.log" 2>/dev/null | tr '|' '\n' | sed -n "s/^$1=//p"
 }
 first_applied_policies() { fixture_log powrprof | sed -n 's/^SetActivePwrScheme ok //p' | head -n 1; }
+first_applied_settings() { fixture_log powrprof | sed -n 's/^PowerSetActiveScheme ok [0-9a-f-]* //p' | head -n 1; }
+# Looked at from outside while the tool runs: what the machine obeys during the flash.
+settings_look_in_flash() {
+  local polls=$((WAIT_MS * 2 / 100))
+  until flash_tool_running; do
+    ((polls-- > 0)) || { echo "no flash tool" >"$FIXTURE_SETTINGS_LOOK"; return 1; }
+    sleep 0.1
+  done
+  power_settings_in_force >"$FIXTURE_SETTINGS_LOOK"
+}
 running_count() { wine_driver process-count "$1" | tr -d '\r'; }
 flash_tool_running() { (($(running_count "$FLASH_TOOL_IMAGE") > 0)); }
 restart_requests() { fixture_log runs | grep -c '|shutdown -r -f|'; }
@@ -432,6 +507,11 @@ update_outcome() {
   fact_line runs "$(fixture_log runs)"
   fact_line first_applied "$(first_applied_policies)"
   fact_line policies_after "$(power_policy_triples)"
+  fact_line settings_first_applied "$(first_applied_settings)"
+  fact_line settings_in_flash "$(cat "$FIXTURE_SETTINGS_LOOK" 2>/dev/null)"
+  rm -f "$FIXTURE_SETTINGS_LOOK"
+  fact_line settings_after "$(power_settings_in_force)"
+  fact_line settings_stored_after "$(power_settings_stored)"
   fact_line companion_after "$(settled 1 brindle_running_count)"
   # Its second start is logged a moment after the updater has ended.
   fact_line brindle "$(settled 2 _fixtures_companion_starts >/dev/null; fixture_log brindle)"

@@ -13,7 +13,7 @@ readonly OTHER_PROBE=other_probe.exe
 readonly PROBE_WIN_DIR='C:\users\Public\Downloads'
 readonly SYSTEM_WIN_DIR='C:\windows\system32'
 readonly STAND_IN_DLL_WIN="$SYSTEM_WIN_DIR\\powrprof.dll"
-readonly POWER_FUNCTIONS_SORTED="CanUserWritePwrScheme GetActivePwrScheme ReadGlobalPwrPolicy SetActivePwrScheme"
+readonly POWER_FUNCTIONS_SORTED="CanUserWritePwrScheme GetActivePwrScheme PowerGetActiveScheme PowerReadACValueIndex PowerReadDCValueIndex PowerSetActiveScheme PowerWriteACValueIndex PowerWriteDCValueIndex ReadGlobalPwrPolicy SetActivePwrScheme"
 readonly ACCESS_DENIED=5
 # The default policies with PowerButtonAc set to none, as the probe stores them.
 readonly PROBE_TRIPLES="0/${FIXTURE_DEFAULT_TRIPLES#*/}"
@@ -46,7 +46,7 @@ cleanup() {
 trap cleanup EXIT
 
 check_exports() {
-  expect "powrprof.dll exports exactly the four power calls" "$POWER_FUNCTIONS_SORTED" \
+  expect "powrprof.dll exports exactly the ten power calls (legacy and settings)" "$POWER_FUNCTIONS_SORTED" \
     "$("$OBJDUMP" -p "$FIXTURES_BIN/powrprof.dll" |
       sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^\t\[ *[0-9]*\] //p' | sort | xargs)"
 }

@@ -4,7 +4,8 @@
 # them, while the system's commands do; each power failure is told in its own box, answered
 # by a real click (a restore that fails at the finish included: the lock is gone by then),
 # and the run still ends with nothing left locked, restarting after a flash; the companion
-# program is started again at every path where it exists.
+# program is started again at every path where it exists; a session end agreed to before the
+# flash and then called off locks the power again.
 source "$(dirname "$0")/common.sh"
 source "$here/fixtures.sh"
 
@@ -144,7 +145,7 @@ wine_exec taskkill /F /IM Brindle.exe >/dev/null 2>&1
 # alone: the machine kept awake from the lock to the finish, the reason given while the tool
 # runs, all on the window's thread.
 readonly RELAY_KEY='HKCU\Software\Wine\Debug'
-readonly RELAY_CALLS='SetThreadExecutionState;ShutdownBlockReasonCreate;ShutdownBlockReasonDestroy'
+readonly RELAY_CALLS='SetThreadExecutionState;ShutdownBlockReasonCreate;ShutdownBlockReasonDestroy;PowerCreateRequest;PowerSetRequest;PowerClearRequest'
 readonly WINDOW_CAPTION='BIOS Update Program'
 readonly SHUTDOWN_OR_RESTART=0
 readonly SESSION_FLASH_MS=4000
@@ -154,8 +155,8 @@ readonly FLASH_POLL_S=0.1
 # the reason's answer as THREAD:ShutdownBlockReasonCreate=RETVAL.
 traced_calls() {
   tail -c "+$1" "$WINE_STATE_DIR/wine.log" | tr -d '\r' | sed -n \
-    -e 's/^\([0-9a-f]*\):Call [A-Za-z0-9_]*\.\(SetThreadExecutionState\|ShutdownBlockReason[A-Za-z]*\)\((.*)\) ret=.*$/\1:\2\3/p' \
-    -e 's/^\([0-9a-f]*\):Ret  [A-Za-z0-9_]*\.\(ShutdownBlockReasonCreate\)() retval=\([0-9a-f]*\) .*$/\1:\2=\3/p'
+    -e 's/^\([0-9a-f]*\):Call [A-Za-z0-9_]*\.\(SetThreadExecutionState\|ShutdownBlockReason[A-Za-z]*\|Power[A-Za-z]*Request\)\((.*)\) ret=.*$/\1:\2\3/p' \
+    -e 's/^\([0-9a-f]*\):Ret  [A-Za-z0-9_]*\.\(ShutdownBlockReasonCreate\|PowerCreateRequest\)() retval=\([0-9a-f]*\) .*$/\1:\2=\3/p'
 }
 
 label="query to end the session during the flash:"
@@ -183,13 +184,64 @@ expect "$label nothing restored but by the finish (the save and one restore)" 2 
 calls=$(traced_calls "$trace_from")
 # Wine 8 refuses every reason (a stub); a reason Windows took is destroyed after the flash.
 reason_taken=$(sed -n 's/^[0-9a-f]*:ShutdownBlockReasonCreate=0*\([1-9a-f][0-9a-f]*\)$/yes/p' <<<"$calls")
-expected_calls='SetThreadExecutionState(80000003) ShutdownBlockReasonCreate'
+# The power request is created at the lock. Wine 8 refuses it (INVALID_HANDLE_VALUE, a stub);
+# a request Windows gave is set for display (0), system (1) and execution (3) and cleared at the
+# finish, each type by number; its handle and its reason (a pointer) are left out here.
+request=$(sed -n 's/^[0-9a-f]*:PowerCreateRequest=0*//p' <<<"$calls")
+readonly REQUEST_REFUSED=ffffffffffffffff
+expected_calls='SetThreadExecutionState(80000003) PowerCreateRequest'
+[[ $request != "$REQUEST_REFUSED" ]] && expected_calls+=' PowerSetRequest(0) PowerSetRequest(1) PowerSetRequest(3)'
+expected_calls+=' ShutdownBlockReasonCreate'
 [[ $reason_taken == yes ]] && expected_calls+=' ShutdownBlockReasonDestroy'
+[[ $request != "$REQUEST_REFUSED" ]] && expected_calls+=' PowerClearRequest(0) PowerClearRequest(1) PowerClearRequest(3)'
 expected_calls+=' SetThreadExecutionState(80000000)'
+echo "$label PowerCreateRequest answered ${request:-nothing}"
 expect "$label calls in order" "$expected_calls" \
-  "$(grep -v '=' <<<"$calls" | sed -e 's/^[0-9a-f]*://' -e 's/^\(ShutdownBlockReason[A-Za-z]*\)(.*/\1/' | paste -sd ' ')"
+  "$(grep -v '=' <<<"$calls" | sed -e 's/^[0-9a-f]*://' -e 's/^\(ShutdownBlockReason[A-Za-z]*\|PowerCreateRequest\)(.*/\1/' \
+    -e 's/^\(Power[A-Za-z]*Request\)([0-9a-f]*,0*\([0-9a-f][0-9a-f]*\))$/\1(\2)/' | paste -sd ' ')"
+[[ $request != "$REQUEST_REFUSED" ]] &&
+  expect "$label every set and clear is on the request created" "${request:-none} x6" \
+    "$(sed -n 's/^[0-9a-f]*:Power[SC][a-z]*Request(0*\([0-9a-f]*\),.*/\1/p' <<<"$calls" | sort | uniq -c | awk '{ print $2 " x" $1 }' | paste -sd ' ')"
 expect "$label the reason given" 'ShutdownBlockReasonCreate(WINDOW,L"Do not turn off the power.")' \
   "$(grep -v '=' <<<"$calls" | grep ShutdownBlockReasonCreate | sed -e 's/^[0-9a-f]*://' -e 's/([0-9a-f]*,[0-9a-f]* L"/(WINDOW,L"/')"
 expect "$label all on one thread" 1 "$(cut -d: -f1 <<<"$calls" | grep . | sort -u | wc -l)"
+
+# ----- a session end agreed to before the flash, then called off -----
+# Asked after the screen is covered and before the tool starts, the window agrees and puts the
+# power back; told the end was called off (WM_ENDSESSION, wParam FALSE), it locks again: the
+# flash runs with the legacy policy and the settings in force on "do nothing" (looked at while
+# the tool runs), and after the run all of it is the machine's own again.
+readonly CALLED_OFF=0
+readonly LEGACY_OFF='0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000'
+readonly FLASH_LOOKED="$WINEPREFIX/drive_c/fixture-logs/flash-looked"
+readonly FLASH_LOOK_BOUND_MS=60000
+label="session end called off before the flash:"
+fresh_run
+power_settings_seed
+policies_before=$(power_policy_triples)
+rm -f "$FLASH_LOOKED"
+export WINFLASH_LOG=$FLASH_TOOL_LOG_WIN WINFLASH_UNTIL_FILE='C:\fixture-logs\flash-looked' WINFLASH_DELAY_MS=$FLASH_LOOK_BOUND_MS
+start_from_downloads 47K31RA9
+unset WINFLASH_UNTIL_FILE WINFLASH_DELAY_MS
+if wait_question && answer_question "$IDYES" && wait_covered >/dev/null; then
+  expect "$label the flash tool has not started" 0 "$(running_count "$FLASH_TOOL_IMAGE")"
+  expect "$label the query is agreed to" 1 \
+    "$(wine_driver query-end-session "$MESSAGE_BOX_CLASS" "$WINDOW_CAPTION" "$SHUTDOWN_OR_RESTART" | tr -d '\r')"
+  expect "$label settings back once agreed" "$SEEDED_SETTINGS" "$(power_settings_in_force)"
+  wine_driver end-session "$MESSAGE_BOX_CLASS" "$WINDOW_CAPTION" "$CALLED_OFF" "$SHUTDOWN_OR_RESTART" >/dev/null
+  settings_look_in_flash
+  expect "$label legacy policy off during the flash" "$LEGACY_OFF" "$(power_policy_triples)"
+  expect "$label settings in force off during the flash" "$SETTINGS_OFF" "$(cat "$FIXTURE_SETTINGS_LOOK")"
+  touch "$FLASH_LOOKED"
+else
+  expect "$label the question answered and the screen covered" yes no
+fi
+wait_program
+expect "$label exits 0" 0 "$(report_field exit "$(cat "$report_file")")"
+expect "$label the restart follows the flash" 1 "$(restart_requests)"
+expect "$label legacy policy back after the run" "$(restored_triples "$policies_before")" "$(power_policy_triples)"
+expect "$label settings in force after the run: the seeded ones" "$SEEDED_SETTINGS" "$(power_settings_in_force)"
+expect "$label settings stored after the run: the seeded ones" "$SEEDED_SETTINGS" "$(power_settings_stored)"
+rm -f "$FLASH_LOOKED" "$FIXTURE_SETTINGS_LOOK"
 
 finish

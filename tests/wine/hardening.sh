@@ -118,6 +118,7 @@ crash_during_flash() {  # crash_during_flash LABEL EXIT_CODE DRIVER_COMMAND [ARG
   local label=$1 code=$2 policies_before applied locked released tool_end_ms=0 ended_ms deadline
   local trace_from trace_to traced_from_ms traced_ms
   fixtures_reset
+  power_settings_seed
   wine_exec reg add "$RELAY_KEY" /v RelayInclude /t REG_SZ /d "$RELAY_CALLS" /f >/dev/null 2>&1
   policies_before=$(power_policy_triples)
   if ! input_watch_start "$PROBE_EXE" "$WATCH_SECONDS"; then
@@ -142,6 +143,7 @@ crash_during_flash() {  # crash_during_flash LABEL EXIT_CODE DRIVER_COMMAND [ARG
     applied=$(first_applied_policies)
     expect "$label: after the fault, the updater still runs" 1 "$(running_count BIOSUpdate.exe)"
     expect "$label: after the fault, the power policies are still off" "$applied" "$(power_policy_triples)"
+    expect "$label: after the fault, the power settings in force are still off" "$SETTINGS_OFF" "$(power_settings_in_force)"
     locked=$(inject_lock_inputs)
     expect "$label: after the fault, inputs that reach the probe, in order" "$LOCKED_PASSING" \
       "$(reached probe "$locked" | paste -sd ' ')"
@@ -174,6 +176,7 @@ crash_during_flash() {  # crash_during_flash LABEL EXIT_CODE DRIVER_COMMAND [ARG
   expect "$label: the updater ends with the fault's code" "$code" "$(report_field exit "$(cat "$report_file")")"
   expect "$label: no debugger started" 0 "$(running_count winedbg.exe)"
   expect "$label: power policies back" "$(restored_triples "$policies_before")" "$(power_policy_triples)"
+  expect "$label: power settings in force back" "$SEEDED_SETTINGS" "$(power_settings_in_force)"
   released=$(inject_lock_inputs)
   expect "$label: after the end, inputs that reach the probe, in order" "$RELEASED_PASSING" \
     "$(reached probe "$released" | paste -sd ' ')"

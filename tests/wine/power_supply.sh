@@ -27,6 +27,7 @@ for case in "battery-6% 0 300000 refuse" "battery-6%-korean 0 300000 refuse" "ma
   read -r label online charge outcome <<<"$case"
   if [[ $label == *korean ]]; then wine_locale ko_KR.UTF-8; else wine_locale default; fi
   fixtures_reset
+  power_settings_seed
   rm -f "$FIXTURE_LOG_DIR/winflash.log"
   wine_exec reg delete 'HKU\.DEFAULT\Software\NRVK' /f >/dev/null 2>&1
   brindle_start "$COMPANION_WIN"
@@ -51,6 +52,7 @@ for case in "battery-6% 0 300000 refuse" "battery-6%-korean 0 300000 refuse" "ma
     expect "$label no restart" "" "$(fact_of runs "$facts")"
   fi
   expect "$label policies back after the run" "$(restored_triples "$before")" "$(fact_of policies_after "$facts")"
+  expect "$label settings in force after the run: the seeded ones" "$SEEDED_SETTINGS" "$(fact_of settings_after "$facts")"
   expect "$label companion running again" 1 "$(fact_of companion_after "$facts")"
   expect "$label working folder gone" no "$(fact_of work_dir_after "$facts")"
 done

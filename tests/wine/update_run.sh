@@ -2,8 +2,9 @@
 # Whole update runs of the twin on the running BIOS that umockdev makes Wine report: the
 # stand-in flash tool runs with its command line in the working folder only when the capsule
 # is newer; the marker is written; "shutdown -r -f" runs only after a flash; and every run
-# ends with exit code 0, the power policies back, the companion running again and the working
-# folder gone.
+# ends with exit code 0, the power policies and settings back, the companion running again and
+# the working folder gone. The power settings in force are off from the lock on (looked at
+# while the flash tool runs) and exactly the seeded ones after the run.
 source "$(dirname "$0")/common.sh"
 source "$here/fixtures.sh"
 
@@ -24,6 +25,9 @@ readonly TIMING_TOLERANCE_PERCENT=10
 # second. From the first look that finds the console, the window must be above it within
 # ABOVE_WITHIN_MS, and stay there while the order is watched for ABOVE_WATCH_MS.
 readonly ABOVE_WITHIN_MS=200 ABOVE_WATCH_MS=1500
+# The tool runs until the looks during the flash are taken, at most this long.
+readonly FLASH_TOOL_BOUND_MS=60000
+readonly FLASH_LOOKED="$WINEPREFIX/drive_c/fixture-logs/flash-looked"
 export WINFLASH_LOG=$FLASH_TOOL_LOG_WIN WINFLASH_DELAY_MS=$FLASH_TOOL_RUN_MS
 
 report_file=$(mktemp)
@@ -49,6 +53,10 @@ run_update() {
       wine_driver above-watch '#32770' 'BIOS Update Program' WinFlash64.exe "$RUN_TIMEOUT_MS" \
         "$ABOVE_WATCH_MS" >"$above_file" 2>&1 &
       above_pid=$!
+      settings_look_in_flash
+      wait "$above_pid"
+      above_pid=
+      touch "$FLASH_LOOKED"
     fi
   else
     expect "$version: the question is shown" shown "not shown"
@@ -92,16 +100,22 @@ check_run() {  # check_run VERSION OUTCOME(flash|refuse) POLICY_BEFORE
   expect "$label buttons and lid do nothing during the run" \
     "0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000 0/1/80000000" "$(fact_of first_applied "$facts")"
   expect "$label policies back after the run" "$(restored_triples "$before")" "$(fact_of policies_after "$facts")"
+  expect "$label settings put in force at the lock: all off" "$SETTINGS_OFF" "$(fact_of settings_first_applied "$facts")"
+  [[ $outcome == flash ]] &&
+    expect "$label settings in force during the flash: all off" "$SETTINGS_OFF" "$(fact_of settings_in_flash "$facts")"
+  expect "$label settings in force after the run: the seeded ones" "$SEEDED_SETTINGS" "$(fact_of settings_after "$facts")"
+  expect "$label settings stored after the run: the seeded ones" "$SEEDED_SETTINGS" "$(fact_of settings_stored_after "$facts")"
   expect "$label companion running again" 1 "$(fact_of companion_after "$facts")"
   expect "$label companion stopped and started again" \
     "start $COMPANION_WIN#start $COMPANION_WIN" "$(fact_of brindle "$facts")"
   expect "$label working folder gone" no "$(fact_of work_dir_after "$facts")"
 }
 
-# No logs, no marker, the default power state, the companion running.
+# No logs, no marker, the default power policy, the seeded settings, the companion running.
 fresh_machine() {
   fixtures_reset
-  rm -f "$FIXTURE_LOG_DIR/winflash.log"
+  power_settings_seed
+  rm -f "$FIXTURE_LOG_DIR/winflash.log" "$FLASH_LOOKED"
   wine_exec reg delete 'HKU\.DEFAULT\Software\NRVK' /f >/dev/null 2>&1
   brindle_start "$COMPANION_WIN"
 }
@@ -111,7 +125,11 @@ for case in "47k31ra9 flash" "47K31RB4 refuse" "47K31RC1 refuse" "47K31FB4 refus
   fresh_machine
   before=$(power_policy_triples)
   : >"$above_file"
-  run_update "$version" "$outcome"
+  if [[ $outcome == flash ]]; then
+    WINFLASH_UNTIL_FILE='C:\fixture-logs\flash-looked' WINFLASH_DELAY_MS=$FLASH_TOOL_BOUND_MS run_update "$version" "$outcome"
+  else
+    run_update "$version" "$outcome"
+  fi
   check_run "$version" "$outcome" "$before"
 done
 

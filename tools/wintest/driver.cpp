@@ -975,6 +975,21 @@ int cmdQueryEndSession(Args args) {
   return kExitOk;
 }
 
+// Tells the window how the session end it was asked about turned out, as Windows does after
+// every window has answered: WM_ENDSESSION sent with wParam ENDING (1 the session ends, 0 it was
+// called off: another window refused, or the user chose Cancel) and the query's lParam.
+int cmdEndSession(Args args) {
+  const HWND window = requireWindow(args[0], args[1]);
+  const WPARAM ending = static_cast<WPARAM>(parseNumber(args[2], "ENDING"));
+  const LPARAM lParam = static_cast<LPARAM>(parseNumber(args[3], "LPARAM"));
+  DWORD_PTR answer = 0;
+  if (!SendMessageTimeoutA(window, WM_ENDSESSION, ending, lParam, SMTO_NORMAL, kSendTimeoutMs, &answer)) {
+    throw Failure{"WM_ENDSESSION got no answer (error " + std::to_string(GetLastError()) + ")"};
+  }
+  printLine("sent");
+  return kExitOk;
+}
+
 struct Command {
   std::string_view name;
   std::string_view params;  // for the usage text
@@ -1005,6 +1020,7 @@ constexpr Command kCommands[] = {
     {"thread-at", "IMAGE_NAME RVA", 2, 2, cmdThreadAt},
     {"process-view", "", 0, 0, cmdProcessView},
     {"query-end-session", "CLASS CAPTION LPARAM", 3, 3, cmdQueryEndSession},
+    {"end-session", "CLASS CAPTION ENDING LPARAM", 4, 4, cmdEndSession},
     {"window-wow64", "CLASS CAPTION", 2, 2, cmdWindowWow64},
     {"above-watch", "CLASS CAPTION CAPTION_PART WAIT_MS WATCH_MS", 5, 5, cmdAboveWatch},
 };
